@@ -1,0 +1,36 @@
+// The application object: launch parameters, the update run and its windows.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/types.h"
+
+class update_task;
+class dlg_hint_update;
+namespace platform { class single_instance; }
+
+class updater_app {
+public:
+    updater_app();
+    ~updater_app();
+    updater_app(const updater_app&) = delete;
+    updater_app& operator=(const updater_app&) = delete;
+
+    void run(const std::wstring& command_line);
+    bool parse_parameters(const std::wstring& command_line);
+    void show_hint_window();
+    void shutdown();
+
+    std::wstring exe_name;
+    std::wstring channel;
+    std::wstring page_url;
+    std::wstring product;
+    std::wstring version;
+    std::uint32_t quit_message_id = 0;
+    platform::window_handle product_window = 0;
+    std::unique_ptr<update_task> task;
+    std::unique_ptr<dlg_hint_update> hint_window;
+    std::unique_ptr<platform::single_instance> instance_event;
+};

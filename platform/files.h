@@ -1,0 +1,25 @@
+// Files and directories.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace platform {
+
+struct directory_entry {
+    std::string name;
+    bool is_directory = false;
+};
+
+// The entries of one directory in the file system's order, without "." and
+// "..". An empty list when the directory cannot be read.
+std::vector<directory_entry> list_directory(const std::string& directory);
+// Deletes one file (not a directory); true on success.
+bool delete_file(const std::string& path);
+// Deletes a file or a whole directory tree for good; true on success.
+bool delete_tree(const std::string& path);
+// Full path of the running executable; empty when it cannot be read.
+std::string executable_path();
+void sleep_ms(unsigned milliseconds);
+
+}  // namespace platform

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project needs to build, test, benchmark and
+# run the demo. Idempotent: installs only what is missing and refreshes the
+# package lists only when something is.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config ninja-build
+  clang libclang-rt-14-dev
+  libcurl4-openssl-dev libssl-dev openssl curl
+  libjsoncpp-dev zlib1g-dev libstb-dev
+  libx11-dev libfreetype-dev libfontconfig-dev fonts-wqy-microhei
+  libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
+  nginx-light xvfb xdotool x11-utils aria2 procps python3
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "bootstrap: installing ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
