@@ -13,9 +13,9 @@ namespace platform {
 
 enum class display_kind { x11, offscreen };
 
-// Chooses the backend before the first window is made; the default is X11
-// when DISPLAY is set and the server answers, else off-screen.
-void select_display(display_kind kind);
+// Chooses the backend before the first window is made; false when that
+// backend cannot be used. Without a choice the off-screen display is used.
+bool select_display(display_kind kind);
 display_kind current_display();
 
 struct window_params {
