@@ -9,7 +9,15 @@
 
 class update_task;
 class dlg_hint_update;
-namespace platform { class single_instance; }
+namespace platform {
+class single_instance;
+}
+
+// Frees the hint window; defined beside the run sequence so that this header
+// needs only the window's declaration.
+struct hint_window_deleter {
+    void operator()(dlg_hint_update* window) const;
+};
 
 class updater_app {
 public:
@@ -31,6 +39,12 @@ public:
     std::uint32_t quit_message_id = 0;
     platform::window_handle product_window = 0;
     std::unique_ptr<update_task> task;
-    std::unique_ptr<dlg_hint_update> hint_window;
+    std::unique_ptr<dlg_hint_update, hint_window_deleter> hint_window;
     std::unique_ptr<platform::single_instance> instance_event;
+
+private:
+    // Steps of run after the parameters were accepted.
+    void run_update();
+    // Closes the product and starts the verified package.
+    void install_package();
 };

@@ -1,6 +1,8 @@
 // Files and directories.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -21,5 +23,9 @@ bool delete_tree(const std::string& path);
 // Full path of the running executable; empty when it cannot be read.
 std::string executable_path();
 void sleep_ms(unsigned milliseconds);
+// Appends the whole content of source (from its first byte) to the end of
+// target, both open stdio streams, copying inside the kernel where it can;
+// memory use does not grow with the size. The bytes appended, -1 on error.
+std::int64_t append_file(std::FILE* target, std::FILE* source);
 
 }  // namespace platform

@@ -45,7 +45,9 @@ void unregister_window(window_handle window);
 bool is_registered_window(window_handle window);
 
 // Queues a message for the thread that owns the window; safe from any thread.
-// False when the window is not registered (the message is dropped).
+// A handle not registered in this process is taken for another program's
+// window and the message goes to post_foreign_message, whose result is
+// returned. False for handle 0 and for a window whose thread has ended.
 bool post_message(window_handle window, std::uint32_t id, wparam w, lparam l);
 // Calls the window's handler at once on the calling thread; 0 when unknown.
 lresult send_message(window_handle window, std::uint32_t id, wparam w, lparam l);

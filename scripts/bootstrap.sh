@@ -11,7 +11,7 @@ packages=(
   libjsoncpp-dev zlib1g-dev libstb-dev
   libx11-dev libfreetype-dev libfontconfig-dev fonts-wqy-microhei
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
-  nginx-light xvfb xdotool x11-utils aria2 procps python3
+  nginx-light xvfb xdotool x11-utils aria2 procps python3 time
 )
 
 missing=()

@@ -11,6 +11,9 @@ namespace skinui {
 // Makes a zip archive held in memory (for example the executable's
 // resource) the source of every skin file. The bytes must outlive its use.
 void set_resource_zip(const std::uint8_t* data, std::size_t size);
+// Forgets the in-memory archive (set_resource_zip ignores a second archive
+// while one is set); for tests and tools that switch archives.
+void clear_resource_zip();
 void set_resource_path(const std::wstring& path);  // ends with a separator
 std::wstring resource_path();
 bool has_resource_zip();

@@ -1,0 +1,117 @@
+// Process and window control of the product: closing it or bringing it back.
+#include "app/process_control.h"
+
+#include <algorithm>
+#include <locale>
+#include <stdexcept>
+
+#include "app/text_utils.h"
+#include "app/update_task.h"
+#include "platform/foreign_window.h"
+#include "platform/message_queue.h"
+
+namespace {
+
+// How long the product may take to quit after the quit message.
+constexpr unsigned QUIT_WAIT_MS = 2000;
+
+// Names are compared like lstrcmpiW, ignoring case for every letter, not only
+// A to Z; the "C" locale folds ASCII only, so a UTF-8 locale is used when the
+// system has one.
+const std::ctype<wchar_t>& case_folding() {
+    static const std::locale folding_locale = [] {
+        try {
+            return std::locale("C.UTF-8");
+        } catch (const std::exception&) {
+            return std::locale::classic();
+        }
+    }();
+    return std::use_facet<std::ctype<wchar_t>>(folding_locale);
+}
+
+// Waits for the process to end; true only when the wait ran out of time (a
+// process that cannot be opened is neither waited for nor terminated).
+bool wait_timed_out(platform::process_id pid) {
+    platform::process_handle process(pid);
+    if (!process.valid()) return false;
+    return process.wait(QUIT_WAIT_MS) == platform::process_handle::wait_result::timeout;
+}
+
+}  // namespace
+
+process_snapshot::process_snapshot() : entries_(platform::snapshot_processes()), open_(true) {}
+
+void process_snapshot::close() {
+    entries_.clear();
+    position_ = 0;
+    open_ = false;
+}
+
+bool process_snapshot::find(const std::wstring& name, platform::process_entry& entry) {
+    if (!open_) return false;
+    while (position_ < entries_.size()) {
+        const platform::process_entry& candidate = entries_[position_++];
+        // An entry without a name (a process whose executable cannot be
+        // read) never matches, so an empty name finds nothing.
+        if (candidate.pid == 0 || candidate.exe_name.empty()) continue;
+        if (equal_ignoring_case(candidate.exe_name, name)) {
+            entry = candidate;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool equal_ignoring_case(const std::wstring& a, const std::wstring& b) {
+    if (a.size() != b.size()) return false;
+    const std::ctype<wchar_t>& folding = case_folding();
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (folding.tolower(a[i]) != folding.tolower(b[i])) return false;
+    }
+    return true;
+}
+
+int terminate_process_by_name(const std::wstring& name) {
+    process_snapshot snapshot;
+    platform::process_entry entry;
+    int result = 0;
+    if (snapshot.find(name, entry)) {
+        platform::process_handle process(entry.pid);
+        if (process.valid()) result = process.terminate() ? 1 : 0;
+    }
+    snapshot.close();
+    return result;
+}
+
+bool version_is_lower(const std::string& version, const std::string& other) {
+    return std::lexicographical_compare(version.begin(), version.end(), other.begin(), other.end(), [](char a, char b) {
+        return static_cast<unsigned char>(a) < static_cast<unsigned char>(b);
+    });
+}
+
+void update_task::close_product() {
+    // Our own windows get the message through our queue; the product's window
+    // is another program's and gets it as a client message. Failure to post
+    // (the window is gone) is ignored: the process lookup still runs.
+    if (platform::is_registered_window(product_window)) {
+        (void)platform::post_message(product_window, quit_message_id, 0, 0);
+    } else {
+        (void)platform::post_foreign_message(product_window, quit_message_id, 0, 0);
+    }
+    process_snapshot snapshot;
+    std::wstring name = ansi_to_wide(exe_name);
+    platform::process_entry entry;
+    if (snapshot.find(name, entry) && wait_timed_out(entry.pid)) {
+        terminate_process_by_name(name);
+    }
+    snapshot.close();
+}
+
+void update_task::decline_update() {
+    // A product below the minimum version may not keep running.
+    if (version_is_lower(version, min_version)) {
+        close_product();
+        return;
+    }
+    platform::show_and_raise_foreign_window(product_window);
+}

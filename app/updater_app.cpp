@@ -1,0 +1,153 @@
+// The application object: the run sequence, the launch parameters and shutdown.
+#include "app/updater_app.h"
+
+#include <curl/curl.h>
+
+#include <cassert>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cwctype>
+
+#include "app/command_line_parser.h"
+#include "app/text_utils.h"
+#include "app/update_task.h"
+#include "platform/process.h"
+#include "platform/single_instance.h"
+
+namespace {
+
+// One updater per machine, across sessions.
+const wchar_t* const INSTANCE_MARKER_NAME = L"Global\\TAMSA_UPDATER_2018";
+// ShellExecute's convention: a result above 31 is success.
+constexpr std::intptr_t SHELL_SUCCESS_MIN = 32;
+
+// The leading decimal number of a text, saturated at the signed 32-bit range:
+// white space skipped, one optional sign, digits up to the first non-digit.
+std::int32_t parse_decimal(const std::wstring& text) {
+    std::size_t i = 0;
+    while (i < text.size() && std::iswspace(static_cast<std::wint_t>(text[i]))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) {
+        negative = text[i] == L'-';
+        ++i;
+    }
+    const std::int64_t limit = negative ? -static_cast<std::int64_t>(INT32_MIN) : INT32_MAX;
+    std::int64_t value = 0;
+    for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
+        value = value * 10 + (text[i] - L'0');
+        if (value > limit) {
+            value = limit;
+            // Further digits cannot bring it back into range.
+            while (i < text.size() && text[i] >= L'0' && text[i] <= L'9') ++i;
+            break;
+        }
+    }
+    return static_cast<std::int32_t>(negative ? -value : value);
+}
+
+}  // namespace
+
+// No hint window object is created yet (show_hint_window), so there is never
+// one to free; the window's class brings the real deletion with it.
+void hint_window_deleter::operator()(dlg_hint_update* window) const {
+    assert(window == nullptr);
+    (void)window;
+}
+
+updater_app::updater_app() = default;
+
+updater_app::~updater_app() = default;
+
+bool updater_app::parse_parameters(const std::wstring& command_line) {
+    command_line_parser parser;
+    if (!command_line.empty()) parser.parse(command_line);
+    channel = parser.get(L"channel");
+    exe_name = parser.get(L"exename");
+    page_url = parser.get(L"url");
+    product = parser.get(L"prod");
+    if (product.empty()) {
+        debug_log("TamsaUpdater: Product Name Empty \n");
+        return false;
+    }
+    version = parser.get(L"ver");
+    // The 32-bit result is kept as it is: a negative number becomes a large
+    // unsigned id or handle value.
+    quit_message_id = static_cast<std::uint32_t>(parse_decimal(parser.get(L"quitmsgid")));
+    product_window =
+        static_cast<platform::window_handle>(static_cast<std::uint32_t>(parse_decimal(parser.get(L"hwnd"))));
+    if (!channel.empty() && !version.empty() && quit_message_id != 0 && product_window != 0) {
+        return true;
+    }
+    // The version is text, so it is shown as text in its field.
+    debug_log_w(L"[Updater] Params Error: channel => [%s],version => [%s],hwnd => [%d],quitmsgid => [%d]",
+                channel.c_str(), version.c_str(), static_cast<int>(static_cast<std::int32_t>(product_window)),
+                static_cast<int>(static_cast<std::int32_t>(quit_message_id)));
+    return false;
+}
+
+void updater_app::run(const std::wstring& command_line) {
+    instance_event = std::make_unique<platform::single_instance>(INSTANCE_MARKER_NAME);
+    switch (instance_event->create_result()) {
+        case platform::single_instance::result::created:
+            break;
+        case platform::single_instance::result::already_exists:
+        case platform::single_instance::result::access_denied:
+            // Another updater runs (or holds a marker we may not open).
+            instance_event.reset();
+            return;
+        case platform::single_instance::result::failed:
+            debug_log("[TamsaUpdate]: single instance marker failed GetLastError =>%d \n",
+                      instance_event->last_error());
+            instance_event.reset();
+            break;
+    }
+    if (parse_parameters(command_line)) {
+        run_update();
+    }
+    instance_event.reset();
+}
+
+void updater_app::run_update() {
+    CURLcode curl_result = curl_global_init(CURL_GLOBAL_ALL);
+    if (curl_result != CURLE_OK) {
+        // Not fatal here: the update request reports its own failure.
+        debug_log("[TamsaUpdate]: curl_global_init =>%d \n", static_cast<int>(curl_result));
+    }
+    // COM needs no initialisation on this platform.
+    if (!task) task = std::make_unique<update_task>(*this);
+    if (!task->GetFileHash()) {
+        curl_global_cleanup();
+        return;
+    }
+    show_hint_window();
+    if (task->package_state.load(std::memory_order_acquire) != package_ready) return;
+    install_package();
+}
+
+void updater_app::install_package() {
+    task->close_product();
+    errno = 0;
+    std::intptr_t result = platform::shell_open(task->package_path, "", ".");
+    int last_error = errno;
+    if (result < SHELL_SUCCESS_MIN) {
+        debug_log("[TamsaUpdate]: InstallUpdate =>%s GetLastError =>%d \n", task->package_path.c_str(), last_error);
+    }
+}
+
+void updater_app::show_hint_window() {
+    // The outdated-version hint window is created and run modally here.
+}
+
+void updater_app::shutdown() {
+    if (task) {
+        if (task->worker_thread.joinable()) task->worker_thread.join();
+        task.reset();
+    }
+    hint_window.reset();
+    exe_name.clear();
+    channel.clear();
+    page_url.clear();
+    product.clear();
+    version.clear();
+}

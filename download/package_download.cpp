@@ -1,0 +1,72 @@
+// The package download job: the worker thread, the package path and one
+// attempt of download and digest check.
+#include "download/package_download.h"
+
+#include <system_error>
+
+#include "app/text_utils.h"
+#include "app/update_task.h"
+#include "platform/message_queue.h"
+
+std::string package_file_name(const std::string& encoded_url) {
+    std::size_t pos = encoded_url.rfind('/');
+    if (pos == std::string::npos) {
+        pos = encoded_url.rfind('\\');
+    }
+    return pos == std::string::npos ? encoded_url : encoded_url.substr(pos + 1);
+}
+
+std::string encoded_package_url(const std::string& package_url) {
+    return url_encode_path(ansi_to_utf8(package_url));
+}
+
+std::string package_path_for(const std::string& package_url) {
+    return module_dir() + package_file_name(encoded_package_url(package_url));
+}
+
+bool fetch_package(update_task& task, const std::string& encoded_url, transfer_limits limits) {
+    bool ok = false;
+    {
+        segment_downloader engine(encoded_url, encoded_url, task.package_path, task.progress_window, &task, limits);
+        ok = engine.download();
+    }
+    if (ok) {
+        ok = task.verify_package_md5();
+    }
+    return ok;
+}
+
+bool update_task::download_package() {
+    const std::string url = encoded_package_url(package_url);
+    package_path = module_dir() + package_file_name(url);
+    debug_log("[TamsaUpdate]: UpdateFileName %s", package_path.c_str());
+    return fetch_package(*this, url);
+}
+
+std::uint32_t download_thread_proc(update_task* task) {
+    if (task == nullptr) {
+        return 1;
+    }
+    const bool ok = task->download_package();
+    task->package_state.store(ok ? package_ready : package_failed, std::memory_order_release);
+    if (!g_update_cancelled.load()) {
+        // A window that is already gone drops the message; nobody is left to tell.
+        (void)platform::post_message(task->progress_window, WM_DOWNLOAD_DONE, ok ? 1 : 0, 0);
+    }
+    return 0;
+}
+
+void update_task::start_download(platform::window_handle window) {
+    progress_window = window;
+    if (worker_thread.joinable()) {
+        // The previous attempt has already posted its outcome; let it end on its own.
+        worker_thread.detach();
+    }
+    // The standard library reports a thread it cannot create by throwing; the
+    // window then simply keeps waiting, as it would for a slow attempt.
+    try {
+        worker_thread = std::thread(download_thread_proc, this);
+    } catch (const std::system_error& error) {
+        debug_log("[TamsaUpdate]: download worker cannot start: %s \n", error.what());
+    }
+}

@@ -1,0 +1,37 @@
+// Joining the part files of a segmented download into the target file.
+#include <cstdio>
+
+#include "download/segment_downloader.h"
+#include "platform/files.h"
+
+int segment_downloader::merge_segments() {
+    std::FILE* target = std::fopen(target_path_.c_str(), "wb+");
+    if (target == nullptr) {
+        merge_failed_ = true;
+        return 0;
+    }
+    merged_bytes_ = 0;
+    // Segment order, whatever order the data arrived in.
+    for (std::FILE*& part : part_files_) {
+        if (part == nullptr) {
+            merge_failed_ = true;  // a segment without its part would leave a gap
+            continue;
+        }
+        const std::int64_t appended = platform::append_file(target, part);
+        if (appended < 0) {
+            merge_failed_ = true;
+        } else {
+            merged_bytes_ += static_cast<std::uint64_t>(appended);
+        }
+        (void)std::fclose(part);  // read only from here on; nothing to lose
+        part = nullptr;
+    }
+    part_buffers_.clear();  // every part file is closed now
+    if (std::fclose(target) != 0) {
+        merge_failed_ = true;
+    }
+    for (const std::string& name : part_names_) {
+        (void)platform::delete_file(name);  // a part never created simply fails here
+    }
+    return static_cast<int>(part_names_.size());
+}

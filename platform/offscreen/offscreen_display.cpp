@@ -1,0 +1,326 @@
+// The off-screen display: windows that exist only as records in memory, so
+// that the toolkit's windows, painting and input run without an X server.
+#include "platform/offscreen/offscreen_display.h"
+
+#include <algorithm>
+#include <map>
+#include <mutex>
+
+#include "platform/window_backend.h"
+
+namespace platform {
+namespace {
+
+inline constexpr int SIZE_RESTORED = 0;
+inline constexpr int SW_SHOWMINIMIZED = 2;
+inline constexpr int SW_MINIMIZE = 6;
+inline constexpr int SW_SHOWMINNOACTIVE = 7;
+inline constexpr int SW_FORCEMINIMIZE = 11;
+
+struct offscreen_window {
+    offscreen_window_state state;
+    std::vector<std::uint32_t> pixels;  // client width x height
+    int pixel_width = 0;
+    int pixel_height = 0;
+};
+
+rect client_of(const rect& bounds) {
+    return {0, 0, std::max(0, bounds.width()), std::max(0, bounds.height())};
+}
+
+void fit_pixels(offscreen_window& w) {
+    rect client = client_of(w.state.bounds);
+    if (client.right == w.pixel_width && client.bottom == w.pixel_height) return;
+    // Keep what overlaps, as a resized window keeps its old contents.
+    std::vector<std::uint32_t> fresh(static_cast<std::size_t>(client.right) * client.bottom, 0);
+    int rows = std::min(client.bottom, w.pixel_height);
+    int cols = std::min(client.right, w.pixel_width);
+    for (int y = 0; y < rows; ++y) {
+        std::copy_n(w.pixels.begin() + static_cast<std::ptrdiff_t>(y) * w.pixel_width, cols,
+                    fresh.begin() + static_cast<std::ptrdiff_t>(y) * client.right);
+    }
+    w.pixels = std::move(fresh);
+    w.pixel_width = client.right;
+    w.pixel_height = client.bottom;
+}
+
+lparam size_lparam(const rect& bounds) {
+    return static_cast<lparam>((static_cast<std::uint32_t>(bounds.height() & 0xFFFF) << 16) |
+                               static_cast<std::uint32_t>(bounds.width() & 0xFFFF));
+}
+
+class offscreen_backend final : public window_backend {
+public:
+    window_handle create_window(const window_params& params, message_handler* handler) override {
+        if (handler == nullptr) return 0;
+        window_handle handle = register_window(handler);
+        if (handle == 0) return 0;
+        {
+            std::lock_guard lock(mutex_);
+            offscreen_window& w = windows_[handle];
+            w.state.title = params.title;
+            w.state.bounds = params.bounds;
+            w.state.owner = params.owner;
+            fit_pixels(w);
+        }
+        // As CreateWindowEx: the creation messages arrive before it returns.
+        // Their results are not used to refuse the window; handlers answer
+        // unknown messages with 0.
+        lparam create_params = reinterpret_cast<lparam>(&params);
+        send_message(handle, WM_NCCREATE, 0, create_params);
+        send_message(handle, WM_CREATE, 0, create_params);
+        return handle;
+    }
+
+    void destroy_window(window_handle window) override {
+        if (!is_window(window)) return;
+        send_message(window, WM_DESTROY, 0, 0);
+        send_message(window, WM_NCDESTROY, 0, 0);
+        unregister_window(window);
+        std::lock_guard lock(mutex_);
+        windows_.erase(window);
+        if (capture_ == window) capture_ = 0;
+        if (focus_ == window) focus_ = 0;
+    }
+
+    bool is_window(window_handle window) override {
+        std::lock_guard lock(mutex_);
+        return windows_.count(window) != 0;
+    }
+
+    rect window_rect(window_handle window) override {
+        std::lock_guard lock(mutex_);
+        const offscreen_window* w = find(window);
+        return w ? w->state.bounds : rect{};
+    }
+
+    rect client_rect(window_handle window) override {
+        std::lock_guard lock(mutex_);
+        const offscreen_window* w = find(window);
+        return w ? client_of(w->state.bounds) : rect{};
+    }
+
+    void move_window(window_handle window, int x, int y, int width, int height) override {
+        rect bounds{x, y, x + std::max(0, width), y + std::max(0, height)};
+        bool resized = false;
+        {
+            std::lock_guard lock(mutex_);
+            offscreen_window* w = find(window);
+            if (w == nullptr) return;
+            resized = w->state.bounds.width() != bounds.width() || w->state.bounds.height() != bounds.height();
+            w->state.bounds = bounds;
+            fit_pixels(*w);
+        }
+        if (!resized) return;
+        send_message(window, WM_SIZE, SIZE_RESTORED, size_lparam(bounds));
+        invalidate_rect(window, nullptr);
+    }
+
+    void show_window(window_handle window, int show_command) override {
+        bool now_visible = false;
+        {
+            std::lock_guard lock(mutex_);
+            offscreen_window* w = find(window);
+            if (w == nullptr) return;
+            bool was_visible = w->state.visible;
+            w->state.visible = show_command != SW_HIDE;
+            if (show_command == SW_HIDE) return;
+            w->state.minimized = show_command == SW_SHOWMINIMIZED || show_command == SW_MINIMIZE ||
+                                 show_command == SW_SHOWMINNOACTIVE || show_command == SW_FORCEMINIMIZE;
+            now_visible = !was_visible;
+        }
+        // A window that appears is exposed as a whole.
+        if (now_visible) invalidate_rect(window, nullptr);
+    }
+
+    bool is_window_visible(window_handle window) override {
+        std::lock_guard lock(mutex_);
+        const offscreen_window* w = find(window);
+        return w != nullptr && w->state.visible;
+    }
+
+    bool is_minimized(window_handle window) override {
+        std::lock_guard lock(mutex_);
+        const offscreen_window* w = find(window);
+        return w != nullptr && w->state.minimized;
+    }
+
+    void enable_window(window_handle window, bool enable) override {
+        std::lock_guard lock(mutex_);
+        if (offscreen_window* w = find(window)) w->state.enabled = enable;
+    }
+
+    bool is_window_enabled(window_handle window) override {
+        std::lock_guard lock(mutex_);
+        const offscreen_window* w = find(window);
+        return w != nullptr && w->state.enabled;
+    }
+
+    window_handle owner_of(window_handle window) override {
+        std::lock_guard lock(mutex_);
+        const offscreen_window* w = find(window);
+        return w ? w->state.owner : 0;
+    }
+
+    rect work_area_near(window_handle) override {
+        std::lock_guard lock(mutex_);
+        return work_area_;
+    }
+
+    void invalidate_rect(window_handle window, const rect* area) override {
+        bool post = false;
+        {
+            std::lock_guard lock(mutex_);
+            offscreen_window* w = find(window);
+            if (w == nullptr) return;
+            rect client = client_of(w->state.bounds);
+            rect part = area ? intersect_rect(*area, client) : client;
+            if (part.empty()) return;
+            w->state.pending_update = union_rect(w->state.pending_update, part);
+            post = w->state.visible && !w->state.paint_posted;
+            if (post) w->state.paint_posted = true;
+        }
+        if (post && !post_message(window, WM_PAINT, 0, 0)) {
+            std::lock_guard lock(mutex_);
+            if (offscreen_window* w = find(window)) w->state.paint_posted = false;
+        }
+    }
+
+    rect take_update_rect(window_handle window) override {
+        std::lock_guard lock(mutex_);
+        offscreen_window* w = find(window);
+        if (w == nullptr) return {};
+        rect taken = w->state.pending_update;
+        w->state.pending_update = {};
+        w->state.paint_posted = false;
+        return taken;
+    }
+
+    void present(window_handle window, const std::uint32_t* pixels, int width, int height, int stride,
+                 const rect& area) override {
+        if (pixels == nullptr || width <= 0 || height <= 0 || stride < width * 4) return;
+        std::lock_guard lock(mutex_);
+        offscreen_window* w = find(window);
+        if (w == nullptr) return;
+        rect part =
+            intersect_rect(intersect_rect(area, {0, 0, width, height}), {0, 0, w->pixel_width, w->pixel_height});
+        ++w->state.present_count;
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(pixels);
+        for (int y = part.top; y < part.bottom; ++y) {
+            const auto* row = reinterpret_cast<const std::uint32_t*>(bytes + static_cast<std::size_t>(y) * stride);
+            std::copy(row + part.left, row + part.right,
+                      w->pixels.begin() + static_cast<std::ptrdiff_t>(y) * w->pixel_width + part.left);
+        }
+    }
+
+    void set_capture(window_handle window) override {
+        std::lock_guard lock(mutex_);
+        capture_ = window;
+    }
+    void release_capture() override {
+        std::lock_guard lock(mutex_);
+        capture_ = 0;
+    }
+    window_handle get_capture() override {
+        std::lock_guard lock(mutex_);
+        return capture_;
+    }
+
+    // As SetFocus: the window losing the focus hears WM_KILLFOCUS, the one
+    // gaining it WM_SETFOCUS.
+    void set_focus(window_handle window) override {
+        window_handle previous = 0;
+        {
+            std::lock_guard lock(mutex_);
+            previous = focus_;
+            if (previous == window) return;
+            focus_ = window;
+        }
+        if (previous != 0) send_message(previous, WM_KILLFOCUS, window, 0);
+        if (window != 0) send_message(window, WM_SETFOCUS, previous, 0);
+    }
+    window_handle get_focus() override {
+        std::lock_guard lock(mutex_);
+        return focus_;
+    }
+
+    void set_cursor(cursor_kind cursor) override {
+        std::lock_guard lock(mutex_);
+        cursor_ = cursor;
+    }
+    cursor_kind current_cursor() override {
+        std::lock_guard lock(mutex_);
+        return cursor_;
+    }
+
+    void begin_window_drag(window_handle window, point screen_point) override {
+        std::lock_guard lock(mutex_);
+        if (offscreen_window* w = find(window)) {
+            ++w->state.drag_count;
+            w->state.last_drag_point = screen_point;
+        }
+    }
+
+    void minimize_window(window_handle window) override {
+        std::lock_guard lock(mutex_);
+        if (offscreen_window* w = find(window)) w->state.minimized = true;
+    }
+
+    bool info(window_handle window, offscreen_window_state& out) {
+        std::lock_guard lock(mutex_);
+        const offscreen_window* w = find(window);
+        if (w == nullptr) return false;
+        out = w->state;
+        return true;
+    }
+
+    offscreen_image image(window_handle window) {
+        std::lock_guard lock(mutex_);
+        const offscreen_window* w = find(window);
+        if (w == nullptr) return {};
+        return {w->pixel_width, w->pixel_height, w->pixels};
+    }
+
+    void set_work_area(const rect& area) {
+        std::lock_guard lock(mutex_);
+        work_area_ = area;
+    }
+
+private:
+    offscreen_window* find(window_handle window) {
+        auto it = windows_.find(window);
+        return it == windows_.end() ? nullptr : &it->second;
+    }
+
+    std::mutex mutex_;
+    std::map<window_handle, offscreen_window> windows_;
+    window_handle capture_ = 0;
+    window_handle focus_ = 0;
+    cursor_kind cursor_ = cursor_kind::arrow;
+    rect work_area_{0, 0, 1280, 800};
+};
+
+offscreen_backend& backend() {
+    static offscreen_backend instance;
+    return instance;
+}
+
+}  // namespace
+
+window_backend& offscreen_window_backend() {
+    return backend();
+}
+
+bool offscreen_window_info(window_handle window, offscreen_window_state& out) {
+    return backend().info(window, out);
+}
+
+offscreen_image offscreen_pixels(window_handle window) {
+    return backend().image(window);
+}
+
+void set_offscreen_work_area(const rect& area) {
+    backend().set_work_area(area);
+}
+
+}  // namespace platform

@@ -1,0 +1,55 @@
+// The interface a display backend implements for platform/window.h; the
+// free functions of window.h forward to the selected backend.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/window.h"
+
+namespace platform {
+
+class window_backend {
+public:
+    virtual ~window_backend() = default;
+
+    virtual window_handle create_window(const window_params& params, message_handler* handler) = 0;
+    virtual void destroy_window(window_handle window) = 0;
+    virtual bool is_window(window_handle window) = 0;
+
+    virtual rect window_rect(window_handle window) = 0;
+    virtual rect client_rect(window_handle window) = 0;
+    virtual void move_window(window_handle window, int x, int y, int width, int height) = 0;
+    virtual void show_window(window_handle window, int show_command) = 0;
+    virtual bool is_window_visible(window_handle window) = 0;
+    virtual bool is_minimized(window_handle window) = 0;
+    virtual void enable_window(window_handle window, bool enable) = 0;
+    virtual bool is_window_enabled(window_handle window) = 0;
+    virtual window_handle owner_of(window_handle window) = 0;
+    virtual rect work_area_near(window_handle window) = 0;
+
+    virtual void invalidate_rect(window_handle window, const rect* area) = 0;
+    virtual rect take_update_rect(window_handle window) = 0;
+    virtual void present(window_handle window, const std::uint32_t* pixels, int width, int height, int stride,
+                         const rect& area) = 0;
+
+    virtual void set_capture(window_handle window) = 0;
+    virtual void release_capture() = 0;
+    virtual window_handle get_capture() = 0;
+    virtual void set_focus(window_handle window) = 0;
+    virtual window_handle get_focus() = 0;
+    virtual void set_cursor(cursor_kind cursor) = 0;
+    virtual cursor_kind current_cursor() = 0;
+
+    virtual void begin_window_drag(window_handle window, point screen_point) = 0;
+    virtual void minimize_window(window_handle window) = 0;
+};
+
+// The off-screen display (always available).
+window_backend& offscreen_window_backend();
+
+// The union of two rectangles; an empty one does not count.
+rect union_rect(const rect& a, const rect& b);
+// The common part of two rectangles; empty (all 0) when they do not meet.
+rect intersect_rect(const rect& a, const rect& b);
+
+}  // namespace platform

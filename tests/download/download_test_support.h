@@ -1,0 +1,356 @@
+// Shared pieces of the download tests: temporary directories, package bytes,
+// a package host on 127.0.0.1 with injectable faults, and a window that
+// records the messages it is posted.
+#pragma once
+
+#include <httplib.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/text_utils.h"
+#include "app/update_task.h"
+#include "app/updater_app.h"
+#include "platform/message_queue.h"
+
+namespace download_test {
+
+inline std::string random_token() {
+    std::random_device random;
+    return std::to_string(random()) + std::to_string(random());
+}
+
+// A fresh temporary directory, removed with everything in it.
+class temp_dir {
+public:
+    temp_dir() {
+        const auto base = std::filesystem::temp_directory_path();
+        for (int i = 0; i < 100 && path_.empty(); ++i) {
+            auto candidate = base / ("tamsa_download_" + random_token());
+            std::error_code error;
+            if (std::filesystem::create_directory(candidate, error)) path_ = candidate;
+        }
+    }
+    ~temp_dir() {
+        std::error_code error;
+        if (!path_.empty()) std::filesystem::remove_all(path_, error);
+    }
+    temp_dir(const temp_dir&) = delete;
+    temp_dir& operator=(const temp_dir&) = delete;
+
+    // The directory with a trailing separator, as module_dir gives it.
+    std::string dir() const { return path_.string() + "/"; }
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+inline std::string package_bytes(std::size_t size, unsigned seed = 7) {
+    std::mt19937 generator(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes) c = static_cast<char>(generator() & 0xFF);
+    return bytes;
+}
+
+inline void write_file(const std::string& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+}
+
+inline std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+inline bool file_exists(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::exists(path, error);
+}
+
+// A file name no other test (or parallel test process) uses; the part files
+// beside the test program are named after it.
+inline std::string unique_package_name(const std::string& stem) {
+    return "dltest_" + stem + "_" + random_token() + ".pkg";
+}
+
+// The part files of a package name that are still beside the program.
+inline std::vector<std::string> leftover_parts(const std::string& package_name) {
+    std::vector<std::string> left;
+    for (int i = 0; i < 4; ++i) {
+        const std::string path = module_dir() + package_name + "-" + std::to_string(i);
+        if (file_exists(path)) left.push_back(path);
+    }
+    return left;
+}
+
+// What the package host does wrong.
+enum class host_fault {
+    none,
+    ignore_ranges,      // answers every request with 200 and the whole file
+    not_found,          // 404 for the segment that starts at fault_offset
+    drop_connection,    // closes the connection halfway through that segment
+    stall,              // stops sending halfway through that segment until released
+    slow_body,          // sends every body in small, delayed pieces
+    no_length,          // the whole-file answer comes chunked, without a length
+    wrong_range,        // answers that segment with another range than asked
+    cancel_then_stall,  // sets the stop flag halfway through that segment, then stalls
+};
+
+// A package host on 127.0.0.1 serving one package at /files/<any name> (and
+// /moved/<name>, which redirects there), with one injectable fault.
+class package_host {
+public:
+    explicit package_host(std::string body, host_fault fault = host_fault::none, std::int64_t fault_offset = 0)
+        : body_(std::move(body)), fault_(fault), fault_offset_(fault_offset) {
+        server_.Get(R"(/files/(.*))", [this](const httplib::Request& req, httplib::Response& res) { serve(req, res); });
+        server_.Get(R"(/moved/(.*))", [](const httplib::Request& req, httplib::Response& res) {
+            res.set_redirect("/files/" + req.matches[1].str());
+        });
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        // stop() only ends a server that is already running, so wait for it (bounded).
+        for (int i = 0; i < 500 && !server_.is_running(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+    ~package_host() {
+        release();
+        server_.stop();
+        if (thread_.joinable()) thread_.join();
+    }
+    package_host(const package_host&) = delete;
+    package_host& operator=(const package_host&) = delete;
+
+    std::string url(const std::string& name, const std::string& folder = "files") const {
+        return "http://127.0.0.1:" + std::to_string(port_) + "/" + folder + "/" + name;
+    }
+    void set_fault(host_fault fault, std::int64_t offset = 0) {
+        std::lock_guard<std::mutex> guard(lock_);
+        fault_ = fault;
+        fault_offset_ = offset;
+    }
+    // Blocks until a body stalls (bounded); true when one did.
+    bool wait_until_stalled() {
+        std::unique_lock<std::mutex> guard(lock_);
+        return wake_.wait_for(guard, std::chrono::seconds(20), [this] { return stalled_; });
+    }
+    // True when a stalled body was never released by the client side ending it.
+    bool stall_timed_out() const { return stall_timed_out_.load(); }
+    // Lets a stalled body go on.
+    void release() {
+        std::lock_guard<std::mutex> guard(lock_);
+        released_ = true;
+        wake_.notify_all();
+    }
+    // The Range header of every request for the package, "" for none.
+    std::vector<std::string> ranges_asked() const {
+        std::lock_guard<std::mutex> guard(lock_);
+        return ranges_;
+    }
+    // Bytes the host sent before it set the stop flag.
+    std::uint64_t bytes_before_cancel() const { return sent_before_cancel_.load(); }
+
+private:
+    struct range_request {
+        bool present = false;
+        std::int64_t first = 0;
+        std::int64_t last = 0;
+    };
+
+    static range_request parse_range(const std::string& header) {
+        range_request range;
+        if (header.rfind("bytes=", 0) != 0) return range;
+        const std::size_t dash = header.find('-', 6);
+        if (dash == std::string::npos) return range;
+        try {
+            range.first = std::stoll(header.substr(6, dash - 6));
+            range.last = std::stoll(header.substr(dash + 1));
+            range.present = true;
+        } catch (const std::exception&) {
+            range.present = false;
+        }
+        return range;
+    }
+
+    void serve(const httplib::Request& req, httplib::Response& res) {
+        const std::string header = req.get_header_value("Range");
+        host_fault fault_now;
+        std::int64_t fault_offset;
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            ranges_.push_back(header);
+            fault_now = fault_;
+            fault_offset = fault_offset_;
+        }
+        // The host answers ranges itself, faults included, so the library must not cut the body again.
+        const_cast<httplib::Request&>(req).ranges.clear();
+        const range_request range = parse_range(header);
+        const auto size = static_cast<std::int64_t>(body_.size());
+        if (!range.present || fault_now == host_fault::ignore_ranges) {
+            res.status = 200;
+            if (fault_now == host_fault::no_length) {
+                res.set_chunked_content_provider("application/octet-stream",
+                                                 [this](std::size_t offset, httplib::DataSink& sink) {
+                                                     if (offset < body_.size()) {
+                                                         sink.write(body_.data() + offset, body_.size() - offset);
+                                                     }
+                                                     sink.done();
+                                                     return true;
+                                                 });
+                return;
+            }
+            provide(res, 0, size, fault_now, false);
+            return;
+        }
+        if (range.first < 0 || range.last < range.first || range.last >= size) {
+            res.status = 416;
+            res.set_header("Content-Range", "bytes */" + std::to_string(size));
+            return;
+        }
+        const bool faulty = range.first == fault_offset;
+        if (faulty && fault_now == host_fault::not_found) {
+            res.status = 404;
+            res.set_content("<html>no such package</html>", "text/html");
+            return;
+        }
+        std::int64_t first = range.first;
+        std::int64_t last = range.last;
+        if (faulty && fault_now == host_fault::wrong_range) {
+            first = 0;
+            last = range.last - range.first;
+        }
+        res.status = 206;
+        res.set_header("Content-Range",
+                       "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" + std::to_string(size));
+        provide(res, first, last - first + 1, fault_now, faulty);
+    }
+
+    // Sends body bytes [first, first + length) in pieces, with the fault where it applies.
+    void provide(httplib::Response& res, std::int64_t first, std::int64_t length, host_fault fault, bool faulty) {
+        if (length == 0) {
+            res.set_content("", "application/octet-stream");  // with Content-Length: 0
+            return;
+        }
+        res.set_content_provider(
+            static_cast<std::size_t>(length), "application/octet-stream",
+            [this, first, length, fault, faulty, stalled_once = false](std::size_t offset, std::size_t,
+                                                                       httplib::DataSink& sink) mutable {
+                const std::size_t piece = fault == host_fault::slow_body ? 1024 : 64 * 1024;
+                const std::size_t half = static_cast<std::size_t>(length) / 2;
+                std::size_t end = std::min(offset + piece, static_cast<std::size_t>(length));
+                if (faulty && offset < half) end = std::min(end, half);
+                if (faulty && offset >= half && offset > 0 && !stalled_once) {
+                    if (fault == host_fault::drop_connection) return false;
+                    if (fault == host_fault::cancel_then_stall) {
+                        sent_before_cancel_ = sent_.load();
+                        g_update_cancelled = true;
+                    }
+                    if (fault == host_fault::stall || fault == host_fault::cancel_then_stall) {
+                        stalled_once = true;
+                        std::unique_lock<std::mutex> guard(lock_);
+                        stalled_ = true;
+                        wake_.notify_all();
+                        if (!wake_.wait_for(guard, std::chrono::seconds(30), [this] { return released_; })) {
+                            stall_timed_out_ = true;
+                            return false;
+                        }
+                        // Released: the rest follows (the client may have hung up meanwhile).
+                    }
+                }
+                if (fault == host_fault::slow_body) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                if (!sink.write(body_.data() + first + offset, end - offset)) return false;
+                sent_ += end - offset;
+                return true;
+            });
+    }
+
+    httplib::Server server_;
+    std::thread thread_;
+    int port_ = 0;
+    std::string body_;
+    host_fault fault_;
+    std::int64_t fault_offset_;
+    mutable std::mutex lock_;
+    std::condition_variable wake_;
+    bool released_ = false;
+    bool stalled_ = false;
+    std::atomic<bool> stall_timed_out_{false};
+    std::vector<std::string> ranges_;
+    std::atomic<std::uint64_t> sent_{0};
+    std::atomic<std::uint64_t> sent_before_cancel_{0};
+};
+
+// A window of the test thread that keeps every message posted to it.
+class message_recorder : public platform::message_handler {
+public:
+    message_recorder() : window_(platform::register_window(this)) {}
+    ~message_recorder() override { platform::unregister_window(window_); }
+    message_recorder(const message_recorder&) = delete;
+    message_recorder& operator=(const message_recorder&) = delete;
+
+    platform::lresult handle_message(platform::window_handle, std::uint32_t id, platform::wparam w,
+                                     platform::lparam l) override {
+        messages.push_back({window_, id, w, l});
+        return 0;
+    }
+    platform::window_handle window() const { return window_; }
+
+    // Dispatches what is queued now.
+    void drain() {
+        platform::message msg;
+        while (platform::peek_message(msg)) platform::dispatch_message(msg);
+    }
+    // Dispatches until a message with the id arrives or the time is up.
+    bool wait_for(std::uint32_t id, int timeout_ms) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (count(id) > 0) return true;
+            platform::message msg;
+            if (platform::wait_message(msg, 100)) platform::dispatch_message(msg);
+        }
+        return count(id) > 0;
+    }
+    std::size_t count(std::uint32_t id) const {
+        std::size_t n = 0;
+        for (const auto& msg : messages) n += msg.id == id ? 1 : 0;
+        return n;
+    }
+    std::vector<platform::message> of(std::uint32_t id) const {
+        std::vector<platform::message> found;
+        for (const auto& msg : messages)
+            if (msg.id == id) found.push_back(msg);
+        return found;
+    }
+
+    std::vector<platform::message> messages;
+
+private:
+    platform::window_handle window_;
+};
+
+// An update task built the way the program builds it.
+struct task_fixture {
+    updater_app app;
+    update_task task{app};
+};
+
+// Clears the process-wide stop flag when a test ends, whatever it did.
+struct cancel_flag_reset {
+    ~cancel_flag_reset() { g_update_cancelled = false; }
+};
+
+}  // namespace download_test

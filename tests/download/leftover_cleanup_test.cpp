@@ -1,0 +1,96 @@
+// The cleanup of leftovers of earlier updates.
+#include "download/leftover_cleanup.h"
+
+#include <gtest/gtest.h>
+
+#include "download_test_support.h"
+
+namespace {
+
+using namespace download_test;
+
+TEST(clear_files, removes_temp_directories_and_old_updater_files_only) {
+    struct entry_case {
+        const char* name;
+        bool is_dir;
+        bool removed;
+    };
+    const entry_case cases[] = {
+        {"old temp_files", true, true},
+        {"temp_", true, true},
+        {"TEMP_x", true, false},
+        {"temp_1.txt", false, false},
+        {"TamsaUpdate.exe_bak", false, true},
+        {"x.TamsaUpdate.exe_1", false, true},
+        {"TamsaUpdate.exe", false, false},
+        {"TamsaUpdate.exe_dir", true, false},
+        {"tamsaupdate.exe_lower", false, false},
+        {".temp_hidden", true, false},        // directories starting with a dot are not listed
+        {".TamsaUpdate.exe_x", false, true},  // files starting with a dot are
+        {"keep.txt", false, false},
+    };
+    temp_dir dir;
+    for (const auto& c : cases) {
+        if (c.is_dir) {
+            std::filesystem::create_directories(dir.file(c.name) + "/inner/deeper");
+            write_file(dir.file(c.name) + "/inner/deeper/file.bin", "x");
+        } else {
+            write_file(dir.file(c.name), "x");
+        }
+    }
+    // Only the listed directory is looked at, never its subdirectories.
+    std::filesystem::create_directory(dir.file("sub"));
+    write_file(dir.file("sub") + "/TamsaUpdate.exe_inner", "x");
+
+    testing::internal::CaptureStderr();
+    clear_files_in(dir.dir());
+    const std::string log = testing::internal::GetCapturedStderr();
+
+    for (const auto& c : cases) {
+        EXPECT_EQ(file_exists(dir.file(c.name)), !c.removed)
+            << c.name << (c.removed ? " should be gone" : " should stay");
+    }
+    EXPECT_TRUE(file_exists(dir.file("sub") + "/TamsaUpdate.exe_inner"));
+    // Listed: every case but the dot directory, plus "sub".
+    const std::string count = std::to_string(std::size(cases) - 1 + 1);
+    EXPECT_NE(log.find("[TamsaUpdate] clear_files Find File Count:" + count + " \n"), std::string::npos) << log;
+    EXPECT_NE(log.find("[TamsaUpdate] clear_files Find File Count:" + count + " End \n"), std::string::npos) << log;
+}
+
+TEST(clear_files, a_missing_directory_lists_nothing_and_deletes_nothing) {
+    temp_dir dir;
+    testing::internal::CaptureStderr();
+    clear_files_in(dir.file("missing") + "/");
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("[TamsaUpdate] clear_files Find File Count:0 \n"), std::string::npos) << log;
+    EXPECT_NE(log.find("[TamsaUpdate] clear_files Find File Count:0 End \n"), std::string::npos) << log;
+}
+
+TEST(list_dir_entries, gives_paths_relative_to_the_root) {
+    temp_dir dir;
+    std::filesystem::create_directory(dir.file("sub"));
+    write_file(dir.file("sub") + "/a.txt", "x");
+    std::filesystem::create_directory(dir.file("sub") + "/inner");
+    std::list<dir_entry> entries;
+    list_dir_entries(dir.dir(), dir.dir() + "sub/", entries);
+    entries.sort([](const dir_entry& a, const dir_entry& b) { return a.name < b.name; });
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries.front().relative_path, "sub/a.txt");
+    EXPECT_EQ(entries.front().is_dir, 0);
+    EXPECT_EQ(entries.back().relative_path, "sub/inner");
+    EXPECT_EQ(entries.back().is_dir, 1);
+}
+
+TEST(delete_path, removes_a_file_or_a_whole_tree) {
+    temp_dir dir;
+    write_file(dir.file("f"), "x");
+    std::filesystem::create_directories(dir.file("d") + "/e");
+    write_file(dir.file("d") + "/e/g", "x");
+    EXPECT_TRUE(delete_path(dir.file("f")));
+    EXPECT_TRUE(delete_path(dir.file("d")));
+    EXPECT_FALSE(file_exists(dir.file("f")));
+    EXPECT_FALSE(file_exists(dir.file("d")));
+    EXPECT_FALSE(delete_path(""));
+}
+
+}  // namespace

@@ -1,0 +1,168 @@
+// The download job: the worker thread, its outcome and message, retries and
+// the stop flag, on a real update task against a host on 127.0.0.1.
+#include <gtest/gtest.h>
+
+#include "download/md5.h"
+#include "download/package_download.h"
+#include "download_test_support.h"
+
+namespace {
+
+using namespace download_test;
+
+std::string md5_of(const std::string& bytes) {
+    md5 context;
+    context.update(bytes.data(), bytes.size());
+    return context.hex_digest();
+}
+
+std::string upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// Removes the package file that a job put beside the program.
+struct package_file_guard {
+    std::string path;
+    ~package_file_guard() {
+        std::error_code error;
+        if (!path.empty()) std::filesystem::remove(path, error);
+    }
+};
+
+TEST(download_thread_proc, stores_the_outcome_then_posts_it) {
+    const std::string body = package_bytes(250000);
+    package_host host(body);
+    struct job_case {
+        const char* name;
+        std::string expected_md5;
+        bool ready;
+    };
+    const job_case cases[] = {
+        {"digest matches in uppercase", upper(md5_of(body)), true},
+        {"no digest announced", "", true},
+        {"digest of another file", md5_of(body + "x"), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string name = unique_package_name("job");
+        task_fixture fixture;
+        message_recorder window;
+        fixture.task.package_url = host.url(name);
+        fixture.task.package_md5 = c.expected_md5;
+        fixture.task.progress_window = window.window();
+        package_file_guard guard{module_dir() + name};
+
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(download_thread_proc(&fixture.task), 0u);
+        const std::string log = testing::internal::GetCapturedStderr();
+        window.drain();
+
+        EXPECT_EQ(fixture.task.package_path, module_dir() + name);
+        EXPECT_NE(log.find("[TamsaUpdate]: UpdateFileName " + module_dir() + name + "\n"), std::string::npos)
+            << "log was: " << log;
+        EXPECT_EQ(fixture.task.package_state.load(), c.ready ? package_ready : package_failed);
+        const auto done = window.of(WM_DOWNLOAD_DONE);
+        ASSERT_EQ(done.size(), 1u);
+        EXPECT_EQ(done[0].w, c.ready ? 1u : 0u);
+        EXPECT_EQ(done[0].l, 0);
+        // The outcome is stored before the message, so the message is the last thing posted.
+        EXPECT_EQ(window.messages.back().id, WM_DOWNLOAD_DONE);
+        if (c.ready) {
+            EXPECT_TRUE(read_file(fixture.task.package_path) == body);
+        }
+        EXPECT_TRUE(leftover_parts(name).empty());
+    }
+}
+
+TEST(download_thread_proc, failed_transfer_is_never_ready_even_without_a_digest) {
+    const std::string body = package_bytes(100000);
+    package_host host(body, host_fault::not_found, plan_segments(body.size(), 4)[1].first);
+    const std::string name = unique_package_name("nodigest");
+    task_fixture fixture;
+    message_recorder window;
+    fixture.task.package_url = host.url(name);
+    fixture.task.progress_window = window.window();
+    package_file_guard guard{module_dir() + name};
+    download_thread_proc(&fixture.task);
+    window.drain();
+    EXPECT_EQ(fixture.task.package_state.load(), package_failed);
+    ASSERT_EQ(window.count(WM_DOWNLOAD_DONE), 1u);
+    EXPECT_EQ(window.of(WM_DOWNLOAD_DONE)[0].w, 0u);
+    EXPECT_EQ(read_file(fixture.task.package_path).size(), 0u) << "an error page became the package";
+}
+
+TEST(download_thread_proc, address_ending_in_a_slash_fails) {
+    package_host host(package_bytes(1000));
+    task_fixture fixture;
+    message_recorder window;
+    fixture.task.package_url = host.url("");
+    fixture.task.progress_window = window.window();
+    download_thread_proc(&fixture.task);
+    window.drain();
+    EXPECT_EQ(fixture.task.package_path, module_dir());
+    EXPECT_EQ(fixture.task.package_state.load(), package_failed);
+    ASSERT_EQ(window.count(WM_DOWNLOAD_DONE), 1u);
+    EXPECT_EQ(window.of(WM_DOWNLOAD_DONE)[0].w, 0u);
+    EXPECT_TRUE(host.ranges_asked().empty());
+}
+
+TEST(download_thread_proc, without_a_task_does_nothing) {
+    EXPECT_EQ(download_thread_proc(nullptr), 1u);
+}
+
+TEST(start_download, retry_reuses_the_path_and_replaces_the_old_file) {
+    const std::string body = package_bytes(300000);
+    package_host host(body, host_fault::drop_connection, plan_segments(body.size(), 4)[2].first);
+    const std::string name = unique_package_name("retry");
+    task_fixture fixture;
+    message_recorder window;
+    fixture.task.package_url = host.url(name);
+    fixture.task.package_md5 = md5_of(body);
+    package_file_guard guard{module_dir() + name};
+
+    fixture.task.start_download(window.window());
+    ASSERT_TRUE(window.wait_for(WM_DOWNLOAD_DONE, 60000));
+    EXPECT_EQ(fixture.task.progress_window, window.window());
+    EXPECT_EQ(window.of(WM_DOWNLOAD_DONE)[0].w, 0u);
+    EXPECT_EQ(fixture.task.package_state.load(), package_failed);
+    const std::string first_path = fixture.task.package_path;
+
+    // Something longer than the package now sits where it goes.
+    write_file(first_path, std::string(body.size() + 5000, 'z'));
+    host.set_fault(host_fault::none);
+    window.messages.clear();
+    fixture.task.start_download(window.window());
+    ASSERT_TRUE(window.wait_for(WM_DOWNLOAD_DONE, 60000));
+    ASSERT_TRUE(fixture.task.worker_thread.joinable());
+    fixture.task.worker_thread.join();
+
+    EXPECT_EQ(fixture.task.package_path, first_path);
+    EXPECT_EQ(window.of(WM_DOWNLOAD_DONE)[0].w, 1u);
+    EXPECT_EQ(fixture.task.package_state.load(), package_ready);
+    EXPECT_TRUE(read_file(first_path) == body) << "the old file was not replaced";
+}
+
+TEST(start_download, stopped_update_posts_no_completion_but_stores_the_outcome) {
+    cancel_flag_reset reset;
+    const std::string body = package_bytes(100000);
+    package_host host(body);
+    const std::string name = unique_package_name("stopped");
+    task_fixture fixture;
+    message_recorder window;
+    fixture.task.package_url = host.url(name);
+    package_file_guard guard{module_dir() + name};
+    g_update_cancelled = true;
+
+    fixture.task.start_download(window.window());
+    ASSERT_TRUE(fixture.task.worker_thread.joinable());
+    fixture.task.worker_thread.join();
+    window.drain();
+
+    EXPECT_EQ(window.count(WM_DOWNLOAD_DONE), 0u);
+    // A stopped attempt never counts as a ready package, even without a digest.
+    EXPECT_EQ(fixture.task.package_state.load(), package_failed);
+    EXPECT_TRUE(leftover_parts(name).empty());
+}
+
+}  // namespace

@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Checks the local update service: the port line, the answer at the query
+# path, a byte range of a package, a missing package, and a clean stop.
+#   update_service_test.sh PATH_TO_update_service
+set -u
+service=$1
+work=$(mktemp -d)
+pid=
+cleanup() {
+  if [ -n "$pid" ]; then kill -TERM "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+mkdir "$work/packages"
+printf '{"code":0,"data":{}}' > "$work/answer.json"
+printf '0123456789abcdef' > "$work/packages/pkg.bin"
+
+"$service" --answer "$work/answer.json" --packages "$work/packages" > "$work/out" 2> "$work/err" &
+pid=$!
+port=
+for _ in $(seq 100); do
+  port=$(sed -n 's/^port=\([0-9][0-9]*\)$/\1/p' "$work/out")
+  [ -n "$port" ] && break
+  sleep 0.05
+done
+[ -n "$port" ] || fail "no port line; got: $(cat "$work/out")"
+
+base="http://127.0.0.1:$port"
+got=$(curl -s --max-time 5 "$base/soft/update/search?channel=c&product=Tool%202&ver=1.0&type=2")
+[ "$got" = '{"code":0,"data":{}}' ] || fail "answer: got '$got'"
+got=$(curl -s --max-time 5 -r 4-7 "$base/packages/pkg.bin")
+[ "$got" = "4567" ] || fail "range 4-7: got '$got', expected '4567'"
+code=$(curl -s --max-time 5 -o /dev/null -w '%{http_code}' "$base/packages/missing.bin")
+[ "$code" = "404" ] || fail "missing package: got status $code, expected 404"
+
+grep -q '^GET /soft/update/search?channel=c&product=Tool%202&ver=1.0&type=2 HTTP/1.1 200$' "$work/err" \
+  || fail "request log: got '$(cat "$work/err")'"
+
+kill -TERM "$pid"
+status=0
+for _ in $(seq 100); do
+  kill -0 "$pid" 2>/dev/null || break
+  sleep 0.05
+done
+kill -0 "$pid" 2>/dev/null && fail "still running after SIGTERM"
+wait "$pid"; status=$?
+pid=
+[ "$status" = "0" ] || fail "exit status $status after SIGTERM, expected 0"
+
+if "$service" --answer "$work/answer.json" > /dev/null 2>&1; then fail "accepted a command line without --packages"; fi
+echo "update_service: ok"
