@@ -87,7 +87,9 @@ protected:
                 << "node " << c.node;
             EXPECT_EQ(platform::wide_to_utf8(control->name()), platform::wide_to_utf8(c.name)) << "node " << c.node;
             EXPECT_EQ(show(control->pos()), show(c.expected)) << "node " << c.node;
-            if (*c.name) EXPECT_EQ(manager_.find_control(c.name), control) << "name " << c.node;
+            if (*c.name) {
+                EXPECT_EQ(manager_.find_control(c.name), control) << "name " << c.node;
+            }
         }
     }
 
