@@ -39,7 +39,7 @@ bool is_specification_part(wchar_t c) {
 // Copies one conversion specification that starts at format[i] (the '%') to
 // out, rewriting text and character conversions to Windows meanings: without
 // a length modifier (or with "l") %s and %c take wide arguments, with "h" or
-// as %S / %C they take narrow ones. Returns the index after the specification.
+// as %S / %C they take narrow ones. Returns the index after the conversion.
 std::size_t translate_specification(const wchar_t* format, std::size_t i, std::wstring& out) {
     std::size_t start = i++;
     while (is_specification_part(format[i])) ++i;
