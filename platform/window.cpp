@@ -78,6 +78,9 @@ void show_window(window_handle window, int show_command) {
 bool is_window_visible(window_handle window) {
     return backend().is_window_visible(window);
 }
+bool is_maximized(window_handle window) {
+    return backend().is_maximized(window);
+}
 bool is_minimized(window_handle window) {
     return backend().is_minimized(window);
 }
@@ -90,8 +93,30 @@ bool is_window_enabled(window_handle window) {
 window_handle owner_of(window_handle window) {
     return backend().owner_of(window);
 }
+rect monitor_rect_near(window_handle window) {
+    return backend().monitor_rect_near(window);
+}
 rect work_area_near(window_handle window) {
     return backend().work_area_near(window);
+}
+
+void set_window_text(window_handle window, const std::wstring& text) {
+    backend().set_window_text(window, text);
+}
+std::wstring window_text(window_handle window) {
+    return backend().window_text(window);
+}
+std::uint32_t window_style(window_handle window) {
+    return backend().window_style(window);
+}
+void set_window_style(window_handle window, std::uint32_t style) {
+    backend().set_window_style(window, style);
+}
+void set_window_modal(window_handle window, bool modal) {
+    backend().set_window_modal(window, modal);
+}
+void set_window_round_corners(window_handle window, size corner) {
+    backend().set_window_round_corners(window, corner);
 }
 
 void invalidate_rect(window_handle window, const rect* area) {

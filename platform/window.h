@@ -21,8 +21,11 @@ display_kind current_display();
 struct window_params {
     std::wstring class_name;
     std::wstring title;
-    window_handle owner = 0;  // WM_TRANSIENT_FOR on X11
-    rect bounds;              // screen position and size
+    window_handle owner = 0;       // WM_TRANSIENT_FOR on X11; may be another program's window
+    rect bounds;                   // screen position and size
+    std::uint32_t class_style = 0; // CS_DBLCLKS: double-clicks arrive as WM_LBUTTONDBLCLK
+    std::uint32_t style = 0;       // WS_* bits, read back by window_style
+    std::uint32_t ex_style = 0;    // WS_EX_* bits
 };
 
 enum class cursor_kind { arrow, hand };
@@ -36,13 +39,33 @@ bool is_window(window_handle window);
 rect window_rect(window_handle window);  // screen coordinates
 rect client_rect(window_handle window);  // 0,0,width,height
 void move_window(window_handle window, int x, int y, int width, int height);
+// SW_HIDE, SW_SHOWNORMAL/SW_SHOW, SW_MINIMIZE, SW_MAXIMIZE (the placement that
+// WM_GETMINMAXINFO answers) and SW_RESTORE, with their Win32 meanings.
 void show_window(window_handle window, int show_command);
+bool is_maximized(window_handle window);
 bool is_window_visible(window_handle window);
 bool is_minimized(window_handle window);
 void enable_window(window_handle window, bool enable);
 bool is_window_enabled(window_handle window);
 window_handle owner_of(window_handle window);
+// The monitor nearest to the window (or to another program's window), and
+// its work area (the monitor less panels and docks).
+rect monitor_rect_near(window_handle window);
 rect work_area_near(window_handle window);
+
+// The title (_NET_WM_NAME and WM_NAME on X11).
+void set_window_text(window_handle window, const std::wstring& text);
+std::wstring window_text(window_handle window);
+// The WS_* bits (GWL_STYLE). Changing WS_CAPTION changes no decoration: our
+// windows never have one; the bits are kept for whoever reads them back.
+std::uint32_t window_style(window_handle window);
+void set_window_style(window_handle window, std::uint32_t style);
+// Marks a window as a modal dialog of its owner (_NET_WM_STATE_MODAL and the
+// dialog type on X11) before it is shown.
+void set_window_modal(window_handle window, bool modal);
+// Clips the window to a rectangle with rounded corners (an ellipse of
+// corner.cx x corner.cy); 0 x 0 removes the clip.
+void set_window_round_corners(window_handle window, size corner);
 
 // Marks part of the client area for repainting (the whole client area when
 // area is null); a WM_PAINT is posted once until the update area is taken.

@@ -21,11 +21,20 @@ public:
     virtual void move_window(window_handle window, int x, int y, int width, int height) = 0;
     virtual void show_window(window_handle window, int show_command) = 0;
     virtual bool is_window_visible(window_handle window) = 0;
+    virtual bool is_maximized(window_handle window) = 0;
     virtual bool is_minimized(window_handle window) = 0;
     virtual void enable_window(window_handle window, bool enable) = 0;
     virtual bool is_window_enabled(window_handle window) = 0;
     virtual window_handle owner_of(window_handle window) = 0;
+    virtual rect monitor_rect_near(window_handle window) = 0;
     virtual rect work_area_near(window_handle window) = 0;
+
+    virtual void set_window_text(window_handle window, const std::wstring& text) = 0;
+    virtual std::wstring window_text(window_handle window) = 0;
+    virtual std::uint32_t window_style(window_handle window) = 0;
+    virtual void set_window_style(window_handle window, std::uint32_t style) = 0;
+    virtual void set_window_modal(window_handle window, bool modal) = 0;
+    virtual void set_window_round_corners(window_handle window, size corner) = 0;
 
     virtual void invalidate_rect(window_handle window, const rect* area) = 0;
     virtual rect take_update_rect(window_handle window) = 0;

@@ -11,12 +11,6 @@
 namespace platform {
 namespace {
 
-inline constexpr int SIZE_RESTORED = 0;
-inline constexpr int SW_SHOWMINIMIZED = 2;
-inline constexpr int SW_MINIMIZE = 6;
-inline constexpr int SW_SHOWMINNOACTIVE = 7;
-inline constexpr int SW_FORCEMINIMIZE = 11;
-
 struct offscreen_window {
     offscreen_window_state state;
     std::vector<std::uint32_t> pixels;  // client width x height
@@ -61,6 +55,9 @@ public:
             w.state.title = params.title;
             w.state.bounds = params.bounds;
             w.state.owner = params.owner;
+            w.state.class_style = params.class_style;
+            w.state.style = params.style;
+            w.state.ex_style = params.ex_style;
             fit_pixels(w);
         }
         // As CreateWindowEx: the creation messages arrive before it returns.
@@ -103,21 +100,25 @@ public:
     void move_window(window_handle window, int x, int y, int width, int height) override {
         rect bounds{x, y, x + std::max(0, width), y + std::max(0, height)};
         bool resized = false;
+        bool maximized = false;
         {
             std::lock_guard lock(mutex_);
             offscreen_window* w = find(window);
             if (w == nullptr) return;
             resized = w->state.bounds.width() != bounds.width() || w->state.bounds.height() != bounds.height();
             w->state.bounds = bounds;
+            maximized = w->state.maximized;
             fit_pixels(*w);
         }
         if (!resized) return;
-        send_message(window, WM_SIZE, SIZE_RESTORED, size_lparam(bounds));
+        send_message(window, WM_SIZE, maximized ? SIZE_MAXIMIZED : SIZE_RESTORED, size_lparam(bounds));
         invalidate_rect(window, nullptr);
     }
 
     void show_window(window_handle window, int show_command) override {
+        if (show_command == SW_MAXIMIZE) return maximize(window);
         bool now_visible = false;
+        rect restore;
         {
             std::lock_guard lock(mutex_);
             offscreen_window* w = find(window);
@@ -127,10 +128,21 @@ public:
             if (show_command == SW_HIDE) return;
             w->state.minimized = show_command == SW_SHOWMINIMIZED || show_command == SW_MINIMIZE ||
                                  show_command == SW_SHOWMINNOACTIVE || show_command == SW_FORCEMINIMIZE;
+            if (show_command == SW_RESTORE && w->state.maximized) {
+                w->state.maximized = false;
+                restore = w->state.restore_bounds;
+            }
             now_visible = !was_visible;
         }
+        if (!restore.empty()) move_window(window, restore.left, restore.top, restore.width(), restore.height());
         // A window that appears is exposed as a whole.
         if (now_visible) invalidate_rect(window, nullptr);
+    }
+
+    bool is_maximized(window_handle window) override {
+        std::lock_guard lock(mutex_);
+        const offscreen_window* w = find(window);
+        return w != nullptr && w->state.maximized;
     }
 
     bool is_window_visible(window_handle window) override {
@@ -162,9 +174,46 @@ public:
         return w ? w->state.owner : 0;
     }
 
+    rect monitor_rect_near(window_handle) override {
+        std::lock_guard lock(mutex_);
+        return monitor_;
+    }
+
     rect work_area_near(window_handle) override {
         std::lock_guard lock(mutex_);
         return work_area_;
+    }
+
+    void set_window_text(window_handle window, const std::wstring& text) override {
+        std::lock_guard lock(mutex_);
+        if (offscreen_window* w = find(window)) w->state.title = text;
+    }
+
+    std::wstring window_text(window_handle window) override {
+        std::lock_guard lock(mutex_);
+        const offscreen_window* w = find(window);
+        return w ? w->state.title : std::wstring{};
+    }
+
+    std::uint32_t window_style(window_handle window) override {
+        std::lock_guard lock(mutex_);
+        const offscreen_window* w = find(window);
+        return w ? w->state.style : 0;
+    }
+
+    void set_window_style(window_handle window, std::uint32_t style) override {
+        std::lock_guard lock(mutex_);
+        if (offscreen_window* w = find(window)) w->state.style = style;
+    }
+
+    void set_window_modal(window_handle window, bool modal) override {
+        std::lock_guard lock(mutex_);
+        if (offscreen_window* w = find(window)) w->state.modal = modal;
+    }
+
+    void set_window_round_corners(window_handle window, size corner) override {
+        std::lock_guard lock(mutex_);
+        if (offscreen_window* w = find(window)) w->state.round_corner = corner;
     }
 
     void invalidate_rect(window_handle window, const rect* area) override {
@@ -281,12 +330,45 @@ public:
         return {w->pixel_width, w->pixel_height, w->pixels};
     }
 
-    void set_work_area(const rect& area) {
+    void set_monitor(const rect& monitor, const rect& area) {
         std::lock_guard lock(mutex_);
+        monitor_ = monitor;
         work_area_ = area;
     }
 
 private:
+    // As ShowWindow(SW_MAXIMIZE): the window asks its handler for the
+    // maximised placement (WM_GETMINMAXINFO, defaulting to the work area)
+    // and takes it; SW_RESTORE brings the earlier bounds back.
+    void maximize(window_handle window) {
+        minmax_info info;
+        {
+            std::lock_guard lock(mutex_);
+            offscreen_window* w = find(window);
+            if (w == nullptr) return;
+            rect work{work_area_.left - monitor_.left, work_area_.top - monitor_.top, work_area_.right - monitor_.left,
+                      work_area_.bottom - monitor_.top};
+            info.max_position = {work.left, work.top};
+            info.max_size = {work.width(), work.height()};
+            info.max_track_size = {monitor_.width(), monitor_.height()};
+        }
+        send_message(window, WM_GETMINMAXINFO, 0, reinterpret_cast<lparam>(&info));
+        bool was_visible = false;
+        {
+            std::lock_guard lock(mutex_);
+            offscreen_window* w = find(window);
+            if (w == nullptr) return;
+            if (!w->state.maximized) w->state.restore_bounds = w->state.bounds;
+            w->state.maximized = true;
+            w->state.minimized = false;
+            was_visible = w->state.visible;
+            w->state.visible = true;
+        }
+        move_window(window, monitor_.left + info.max_position.x, monitor_.top + info.max_position.y, info.max_size.x,
+                    info.max_size.y);
+        if (!was_visible) invalidate_rect(window, nullptr);
+    }
+
     offscreen_window* find(window_handle window) {
         auto it = windows_.find(window);
         return it == windows_.end() ? nullptr : &it->second;
@@ -297,6 +379,7 @@ private:
     window_handle capture_ = 0;
     window_handle focus_ = 0;
     cursor_kind cursor_ = cursor_kind::arrow;
+    rect monitor_{0, 0, 1280, 800};
     rect work_area_{0, 0, 1280, 800};
 };
 
@@ -320,7 +403,11 @@ offscreen_image offscreen_pixels(window_handle window) {
 }
 
 void set_offscreen_work_area(const rect& area) {
-    backend().set_work_area(area);
+    backend().set_monitor(area, area);
+}
+
+void set_offscreen_monitor(const rect& monitor, const rect& work_area) {
+    backend().set_monitor(monitor, work_area);
 }
 
 }  // namespace platform

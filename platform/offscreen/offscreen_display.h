@@ -15,6 +15,13 @@ struct offscreen_window_state {
     rect bounds;  // screen coordinates
     bool visible = false;
     bool minimized = false;
+    bool maximized = false;
+    rect restore_bounds;  // where SW_RESTORE puts a maximised window
+    std::uint32_t class_style = 0;
+    std::uint32_t style = 0;
+    std::uint32_t ex_style = 0;
+    bool modal = false;
+    size round_corner;
     bool enabled = true;
     window_handle owner = 0;
     rect pending_update;        // the update area not yet taken
@@ -36,7 +43,9 @@ struct offscreen_image {
 };
 offscreen_image offscreen_pixels(window_handle window);
 
-// The work area that work_area_near reports (default 0,0,1280,800).
+// The work area that work_area_near reports (default 0,0,1280,800) and the
+// monitor that monitor_rect_near reports (default the same).
 void set_offscreen_work_area(const rect& area);
+void set_offscreen_monitor(const rect& monitor, const rect& work_area);
 
 }  // namespace platform
