@@ -1,14 +1,14 @@
 // The switch tokenizer of the launch command line.
 #include "app/command_line_parser.h"
 
+#include "platform/text_rules.h"
+
 namespace {
 
 // Keys are compared with A to Z folded to lower case; nothing else is folded.
 std::wstring fold_key(const std::wstring& key) {
     std::wstring folded = key;
-    for (wchar_t& c : folded) {
-        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-    }
+    for (wchar_t& c : folded) c = platform::ascii_lower(c);
     return folded;
 }
 

@@ -10,8 +10,9 @@
 #include <cwctype>
 
 #include "app/command_line_parser.h"
-#include "app/text_utils.h"
-#include "app/update_task.h"
+#include "core/text_utils.h"
+#include "core/update_task.h"
+#include "download/leftover_cleanup.h"
 #include "platform/process.h"
 #include "platform/single_instance.h"
 
@@ -115,7 +116,11 @@ void updater_app::run_update() {
         debug_log("[TamsaUpdate]: curl_global_init =>%d \n", static_cast<int>(curl_result));
     }
     // COM needs no initialisation on this platform.
-    if (!task) task = std::make_unique<update_task>(*this);
+    if (!task) {
+        task = std::make_unique<update_task>(*this);
+        // Every run starts from a directory without leftovers of earlier runs.
+        clear_files();
+    }
     if (!task->GetFileHash()) {
         curl_global_cleanup();
         return;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "core/launch_parameters.h"
 #include "platform/types.h"
 
 class update_task;
@@ -19,7 +20,8 @@ struct hint_window_deleter {
     void operator()(dlg_hint_update* window) const;
 };
 
-class updater_app {
+// The launch parameters are the application object's own fields.
+class updater_app : public launch_parameters {
 public:
     updater_app();
     ~updater_app();
@@ -31,13 +33,6 @@ public:
     void show_hint_window();
     void shutdown();
 
-    std::wstring exe_name;
-    std::wstring channel;
-    std::wstring page_url;
-    std::wstring product;
-    std::wstring version;
-    std::uint32_t quit_message_id = 0;
-    platform::window_handle product_window = 0;
     std::unique_ptr<update_task> task;
     std::unique_ptr<dlg_hint_update, hint_window_deleter> hint_window;
     std::unique_ptr<platform::single_instance> instance_event;

@@ -1,7 +1,7 @@
 // Removal of leftovers of earlier updates from the program's directory.
 #include "download/leftover_cleanup.h"
 
-#include "app/text_utils.h"
+#include "core/text_utils.h"
 #include "platform/files.h"
 
 namespace {

@@ -4,16 +4,13 @@
 
 #include <system_error>
 
-#include "app/text_utils.h"
-#include "app/update_task.h"
+#include "core/text_utils.h"
+#include "core/update_task.h"
 #include "platform/message_queue.h"
+#include "platform/text_rules.h"
 
 std::string package_file_name(const std::string& encoded_url) {
-    std::size_t pos = encoded_url.rfind('/');
-    if (pos == std::string::npos) {
-        pos = encoded_url.rfind('\\');
-    }
-    return pos == std::string::npos ? encoded_url : encoded_url.substr(pos + 1);
+    return std::string(platform::last_path_component(std::string_view(encoded_url)));
 }
 
 std::string encoded_package_url(const std::string& package_url) {
@@ -27,7 +24,8 @@ std::string package_path_for(const std::string& package_url) {
 bool fetch_package(update_task& task, const std::string& encoded_url, transfer_limits limits) {
     bool ok = false;
     {
-        segment_downloader engine(encoded_url, encoded_url, task.package_path, task.progress_window, &task, limits);
+        segment_downloader engine(encoded_url, encoded_url, task.package_path, task.progress_window,
+                                  download_flags{&task.progress_paused, &g_update_cancelled}, limits);
         ok = engine.download();
     }
     if (ok) {
@@ -38,6 +36,11 @@ bool fetch_package(update_task& task, const std::string& encoded_url, transfer_l
 
 bool update_task::download_package() {
     const std::string url = encoded_package_url(package_url);
+    // The package is written beside the program only, never into the working directory.
+    if (module_dir().empty()) {
+        debug_log("[TamsaUpdate]: UpdateFileName without a program directory \n");
+        return false;
+    }
     package_path = module_dir() + package_file_name(url);
     debug_log("[TamsaUpdate]: UpdateFileName %s", package_path.c_str());
     return fetch_package(*this, url);

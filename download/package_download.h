@@ -8,8 +8,9 @@
 
 class update_task;
 
-// The file name of a percent-encoded package address: everything after its
-// last "/", else after its last "\", else the whole address.
+// The file name of a percent-encoded package address: everything after the
+// later of its last "/" and last "\", else the whole address, so that the
+// package always lands beside the program.
 std::string package_file_name(const std::string& encoded_url);
 // The percent-encoded form of a package address (narrow, ANSI code page).
 std::string encoded_package_url(const std::string& package_url);

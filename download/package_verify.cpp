@@ -1,30 +1,10 @@
 // The digest check of a downloaded package.
 #include <cstddef>
 
-#include "app/text_utils.h"
-#include "app/update_task.h"
+#include "core/text_utils.h"
+#include "core/update_task.h"
 #include "download/md5.h"
-
-namespace {
-
-// ASCII comparison ignoring case; any difference in length is a mismatch.
-bool equal_ignoring_case(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i];
-        char y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) {
-            return false;
-        }
-    }
-    return true;
-}
-
-}  // namespace
+#include "platform/text_rules.h"
 
 bool update_task::verify_package_md5() {
     if (package_md5.empty()) {
@@ -32,7 +12,7 @@ bool update_task::verify_package_md5() {
     }
     std::string local_md5;
     file_md5(package_path, local_md5);
-    if (!equal_ignoring_case(local_md5, package_md5)) {
+    if (!platform::equal_ignoring_ascii_case(std::string_view(local_md5), std::string_view(package_md5))) {
         debug_log("[TamsaUpdate]:  Update File Md5: %s  Local File Md5: %s \n", package_md5.c_str(), local_md5.c_str());
         return false;
     }

@@ -4,8 +4,8 @@
 
 #include <string_view>
 
-#include "app/text_utils.h"
-#include "app/update_task.h"
+#include "core/text_utils.h"
+#include "core/update_messages.h"
 #include "platform/files.h"
 #include "platform/message_queue.h"
 
@@ -75,8 +75,12 @@ std::string part_path_of(const std::string& target_path, int index) {
 
 segment_downloader::segment_downloader(const std::string& url, const std::string& probe_url,
                                        const std::string& target_path, platform::window_handle window,
-                                       update_task* task, transfer_limits limits)
-    : url_(url), probe_url_(probe_url), target_path_(target_path), window_(window), task_(task), limits_(limits) {}
+                                       download_flags flags, transfer_limits limits)
+    : url_(url), probe_url_(probe_url), target_path_(target_path), window_(window), flags_(flags), limits_(limits) {}
+
+bool segment_downloader::cancel_requested() const {
+    return flags_.cancelled != nullptr && flags_.cancelled->load();
+}
 
 segment_downloader::~segment_downloader() {
     // download() has released everything; this only matters when it was not run to its end.
@@ -307,7 +311,7 @@ void segment_downloader::run_transfer_loop() {
             break;
         }
         // Checked every pass, so a stop ends the loop even when no data arrives.
-        if (g_update_cancelled.load()) {
+        if (cancel_requested()) {
             cancelled_ = true;
             break;
         }
@@ -318,7 +322,7 @@ void segment_downloader::run_transfer_loop() {
             break;
         }
     }
-    if (g_update_cancelled.load()) {
+    if (cancel_requested()) {
         cancelled_ = true;
     }
 }
@@ -459,7 +463,7 @@ bool segment_downloader::accept_chunk(segment_sink& sink, std::size_t bytes) {
 
 std::size_t segment_downloader::on_segment_data(char* data, std::size_t size, std::size_t count, void* user) {
     auto* sink = static_cast<segment_sink*>(user);
-    if (g_update_cancelled.load()) {
+    if (sink->owner->cancel_requested()) {
         return 0;  // libcurl aborts the transfer with CURLE_WRITE_ERROR
     }
     const std::size_t bytes = size * count;
@@ -476,7 +480,7 @@ std::size_t segment_downloader::on_segment_data(char* data, std::size_t size, st
 void segment_downloader::count_progress(std::size_t bytes) {
     std::lock_guard<std::mutex> guard(lock_);
     bytes_done_ += bytes;
-    if (task_ != nullptr && task_->progress_paused.load()) {
+    if (flags_.paused != nullptr && flags_.paused->load()) {
         return;
     }
     const progress_values values = scale_progress(total_size_, bytes_done_);

@@ -5,6 +5,7 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <list>
@@ -16,8 +17,15 @@
 #include "download/segment_plan.h"
 #include "platform/types.h"
 
-class update_task;
 class segment_downloader;
+
+// What the engine reads from the run that owns it, each optional: while
+// paused is set no progress is posted; once cancelled is set every transfer
+// stops at its next chunk.
+struct download_flags {
+    const std::atomic<bool>* paused = nullptr;
+    const std::atomic<bool>* cancelled = nullptr;
+};
 
 // Bounds that end a dead or stalled transfer as a failure.
 struct transfer_limits {
@@ -52,7 +60,7 @@ std::string part_path_of(const std::string& target_path, int index);
 class segment_downloader {
 public:
     segment_downloader(const std::string& url, const std::string& probe_url, const std::string& target_path,
-                       platform::window_handle window, update_task* task, transfer_limits limits = {});
+                       platform::window_handle window, download_flags flags, transfer_limits limits = {});
     segment_downloader(const segment_downloader&) = delete;
     segment_downloader& operator=(const segment_downloader&) = delete;
     ~segment_downloader();
@@ -76,6 +84,7 @@ public:
 
 private:
     bool check_file_name_validate();
+    bool cancel_requested() const;
     bool add_segment(int index, const segment_range* range);
     void prepare_whole_download();
     void refetch_whole();
@@ -103,7 +112,7 @@ private:
     std::uint64_t bytes_done_ = 0;
     platform::window_handle window_ = 0;
     std::mutex lock_;
-    update_task* task_ = nullptr;
+    download_flags flags_;
     std::list<std::unique_ptr<segment_sink>> sinks_;
     transfer_limits limits_;
     // Set when a segment could not be set up or the transfer loop broke down.

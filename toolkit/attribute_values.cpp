@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/text_rules.h"
+
 namespace skinui {
 namespace {
 
@@ -17,10 +19,6 @@ int hex_digit(wchar_t c) {
     if (c >= L'a' && c <= L'f') return c - L'a' + 10;
     if (c >= L'A' && c <= L'F') return c - L'A' + 10;
     return -1;
-}
-
-wchar_t ascii_lower(wchar_t c) {
-    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
 }
 
 }  // namespace
@@ -100,11 +98,7 @@ void parse_fraction_list(std::wstring_view value, std::span<double> out) {
 }
 
 bool equals_ignore_case(std::wstring_view a, std::wstring_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
-    }
-    return true;
+    return platform::equal_ignoring_ascii_case(a, b);
 }
 
 }  // namespace skinui

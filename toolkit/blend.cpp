@@ -19,9 +19,12 @@ namespace {
 
 // Source coordinate under the centre of destination pixel d (0-based within
 // a destination span of dest_len covering a source span of source_len).
-int sample_at(int d, int source_len, int dest_len) {
-    return static_cast<int>((static_cast<std::int64_t>(2 * d + 1) * source_len) /
-                            (2 * static_cast<std::int64_t>(dest_len)));
+// Computed in 64 bits: a far destination makes 2 * d + 1 exceed an int, and
+// the result is kept inside the source span whatever the inputs.
+int sample_at(std::int64_t d, int source_len, std::int64_t dest_len) {
+    if (dest_len <= 0 || source_len <= 0) return 0;
+    const std::int64_t at = ((2 * d + 1) * source_len) / (2 * dest_len);
+    return static_cast<int>(std::clamp<std::int64_t>(at, 0, source_len - 1));
 }
 
 }  // namespace
@@ -32,15 +35,15 @@ void stretch_image(surface& target, const rect& dest, const surface& image, cons
     if (src.empty() || src != source || dest.empty()) return;
     rect area = intersect(intersect(dest, clip), target.bounds());
     if (area.empty()) return;
-    const int dw = dest.width();
-    const int dh = dest.height();
+    const std::int64_t dw = std::int64_t{dest.right} - dest.left;
+    const std::int64_t dh = std::int64_t{dest.bottom} - dest.top;
     // Column lookup once per call; rows are then plain loops.
     std::vector<int> columns(static_cast<std::size_t>(area.width()));
     for (int x = area.left; x < area.right; ++x) {
-        columns[x - area.left] = src.left + sample_at(x - dest.left, src.width(), dw);
+        columns[x - area.left] = src.left + sample_at(std::int64_t{x} - dest.left, src.width(), dw);
     }
     for (int y = area.top; y < area.bottom; ++y) {
-        const int sy = src.top + sample_at(y - dest.top, src.height(), dh);
+        const int sy = src.top + sample_at(std::int64_t{y} - dest.top, src.height(), dh);
         const pixel* in = &image.pixels[static_cast<std::size_t>(sy) * image.width];
         pixel* out = &target.pixels[static_cast<std::size_t>(y) * target.width + area.left];
         const int n = area.width();

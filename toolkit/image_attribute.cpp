@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "toolkit/attribute_values.h"
+
 namespace skinui {
 namespace {
 
@@ -11,16 +13,17 @@ bool is_blank(wchar_t c) {
 }
 
 // Reads an optionally signed decimal at pos; 0 when there is none. Values
-// are kept in the range of int.
+// are kept within the layout's own coordinate bound, as every other number
+// a skin gives.
 int read_int(std::wstring_view text, std::size_t& pos) {
     bool negative = false;
     if (pos < text.size() && (text[pos] == L'-' || text[pos] == L'+')) negative = text[pos++] == L'-';
     long long value = 0;
     while (pos < text.size() && text[pos] >= L'0' && text[pos] <= L'9') {
-        value = std::min<long long>(value * 10 + (text[pos++] - L'0'), 1LL << 31);
+        value = std::min<long long>(value * 10 + (text[pos++] - L'0'), MAX_COORDINATE + 1LL);
     }
     value = negative ? -value : value;
-    return static_cast<int>(std::clamp<long long>(value, -(1LL << 30), 1LL << 30));
+    return static_cast<int>(std::clamp<long long>(value, -MAX_COORDINATE, MAX_COORDINATE));
 }
 
 void apply_pair(std::wstring_view name, std::wstring_view value, draw_info& info) {

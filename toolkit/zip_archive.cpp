@@ -8,6 +8,7 @@
 #include <climits>
 
 #include "platform/text.h"
+#include "platform/text_rules.h"
 
 namespace skinui {
 
@@ -45,10 +46,6 @@ std::size_t find_end_record(std::span<const std::uint8_t> b) {
         if (read32(b, at) == END_RECORD_SIGNATURE && read16(b, at + 20) <= b.size() - at - END_RECORD_SIZE) return at;
     }
     return SIZE_MAX;
-}
-
-char ascii_lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 bool is_lead_byte(char c) {
@@ -160,7 +157,7 @@ bool zip_names_match(std::string_view stored, std::string_view wanted) {
         if (is_lead_byte(stored[i]) && i + 1 < stored.size()) {
             if (stored[i] != wanted[i] || stored[i + 1] != wanted[i + 1]) return false;
             ++i;
-        } else if (ascii_lower(stored[i]) != ascii_lower(wanted[i])) {
+        } else if (platform::ascii_lower(stored[i]) != platform::ascii_lower(wanted[i])) {
             return false;
         }
     }

@@ -5,8 +5,9 @@
 #include <algorithm>
 #include <optional>
 
-#include "app/text_utils.h"
-#include "app/update_task.h"
+#include "core/text_utils.h"
+#include "core/update_task.h"
+#include "core/version_order.h"
 
 namespace {
 
@@ -77,17 +78,6 @@ const blockurl_entry* choose_entry(const entry_table& table, const std::string& 
 }
 
 }  // namespace
-
-int compare_versions(std::string_view left, std::string_view right) {
-    const std::size_t common = std::min(left.size(), right.size());
-    for (std::size_t i = 0; i < common; ++i) {
-        const auto a = static_cast<unsigned char>(left[i]);
-        const auto b = static_cast<unsigned char>(right[i]);
-        if (a != b) return a < b ? -1 : 1;
-    }
-    if (left.size() == right.size()) return 0;
-    return left.size() < right.size() ? -1 : 1;
-}
 
 void log_bad_node(const std::string& node) {
     debug_log("[TamsaUpdate]: GetFileHash bad node %s \n", node.c_str());

@@ -23,10 +23,6 @@ struct blockurl_entry {
 // The entries of one decision keyed by ver_from; the first element wins.
 using entry_table = std::map<std::string, blockurl_entry>;
 
-// Orders versions as plain byte strings: the first differing unsigned byte
-// decides, a prefix is lower. Negative, 0 or positive like strcmp.
-int compare_versions(std::string_view left, std::string_view right);
-
 // Decides on the non-empty data object of a successful answer. True when a
 // package was chosen: package_url and package_md5 of the task are filled.
 // min_version is written whenever the product is out of date and data has

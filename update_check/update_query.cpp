@@ -10,8 +10,8 @@
 #include <exception>
 #include <thread>
 
-#include "app/text_utils.h"
-#include "app/update_task.h"
+#include "core/text_utils.h"
+#include "core/update_task.h"
 #include "update_check/http_client.h"
 #include "update_check/update_decision.h"
 #include "update_check/update_settings.h"
@@ -108,6 +108,12 @@ bool read_update_answer(const std::string& response, update_task& task) {
 }
 
 bool update_task::GetFileHash() {
+    // Without the program's own directory, update.ini and the package would be
+    // taken from the working directory, which whoever starts the program chooses.
+    if (module_dir().empty()) {
+        debug_log("[TamsaUpdate]: GetFileHash no program directory, no update \n");
+        return false;
+    }
     const update_settings settings = read_update_settings(update_settings_path());
     const std::string url = compose_query_url(*this, settings.host, settings.is_test);
     if (url.empty()) return false;

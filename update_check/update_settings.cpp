@@ -4,7 +4,7 @@
 #include <limits>
 #include <mutex>
 
-#include "app/text_utils.h"
+#include "core/text_utils.h"
 #include "platform/profile.h"
 
 #ifndef TAMSA_UPDATE_HOST

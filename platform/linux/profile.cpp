@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/text.h"
+#include "platform/text_rules.h"
 
 namespace platform {
 namespace {
@@ -70,18 +71,6 @@ std::wstring_view trim(std::wstring_view text) {
     return text;
 }
 
-wchar_t fold_case(wchar_t c) {
-    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-}
-
-bool equal_ignoring_case(std::wstring_view a, std::wstring_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (fold_case(a[i]) != fold_case(b[i])) return false;
-    }
-    return true;
-}
-
 std::wstring_view unquote(std::wstring_view value) {
     if (value.size() >= 2 && (value.front() == L'"' || value.front() == L'\'') && value.back() == value.front()) {
         return value.substr(1, value.size() - 2);
@@ -105,12 +94,12 @@ std::optional<std::wstring> find_value(std::wstring_view text, std::wstring_view
         text.remove_prefix(end == std::wstring_view::npos ? text.size() : end + 1);
         if (line.empty() || line.front() == L';') continue;
         if (line.front() == L'[') {
-            in_section = equal_ignoring_case(section_name(line), section);
+            in_section = equal_ignoring_ascii_case(section_name(line), std::wstring_view(section));
             continue;
         }
         const std::size_t equals = line.find(L'=');
         if (!in_section || equals == std::wstring_view::npos) continue;
-        if (equal_ignoring_case(trim(line.substr(0, equals)), key)) {
+        if (equal_ignoring_ascii_case(trim(line.substr(0, equals)), std::wstring_view(key))) {
             return std::wstring(unquote(trim(line.substr(equals + 1))));
         }
     }

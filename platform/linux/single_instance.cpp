@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -31,9 +32,16 @@ std::uint64_t fnv1a(std::string_view text) {
 }
 
 // The socket name for a marker name. A name too long for sun_path is
-// shortened to its head plus a hash of the whole name.
+// shortened to its head plus a hash of the whole name. TAMSA_INSTANCE_SCOPE,
+// when set, makes a marker of its own, so that test runs on one machine never
+// meet each other's updaters; a normal start has no scope.
 std::string socket_name(const std::wstring& name) {
     std::string text = std::string(NAME_PREFIX) + wide_to_utf8(name);
+    const char* scope = std::getenv("TAMSA_INSTANCE_SCOPE");
+    if (scope != nullptr && scope[0] != 0) {
+        text += '@';
+        text += scope;
+    }
     constexpr std::size_t room = sizeof(sockaddr_un::sun_path) - 1;  // the leading zero byte
     if (text.size() <= room) return text;
     char hash[17];

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "app/command_line_parser.h"
-#include "app/text_utils.h"
 #include "app/updater_app.h"
+#include "core/text_utils.h"
 
 namespace {
 

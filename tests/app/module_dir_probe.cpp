@@ -1,7 +1,7 @@
 // Test helper: prints the program directory as the updater computes it.
 #include <cstdio>
 
-#include "app/text_utils.h"
+#include "core/text_utils.h"
 
 int main() {
     std::printf("[%s]\n", module_dir().c_str());

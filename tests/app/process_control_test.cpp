@@ -1,5 +1,5 @@
 // Tests of closing the product and bringing it back, against a real product stand-in.
-#include "app/process_control.h"
+#include "core/process_control.h"
 
 #include <gtest/gtest.h>
 
@@ -8,12 +8,13 @@
 #include <filesystem>
 #include <list>
 #include <memory>
+#include <random>
 #include <string>
 #include <thread>
 
-#include "app/text_utils.h"
-#include "app/update_task.h"
 #include "app/updater_app.h"
+#include "core/text_utils.h"
+#include "core/update_task.h"
 #include "tests/app/child_process.h"
 
 namespace fs = std::filesystem;
@@ -21,31 +22,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::uint32_t QUIT_ID = 49200;
-
-struct order_case {
-    const char* version;
-    const char* min_version;
-    bool lower;
-};
-
-TEST(version_order, compares_unsigned_bytes_with_a_prefix_lower) {
-    const order_case cases[] = {
-        {"9", "10", false},  // the digit 9 sorts after the digit 1
-        {"10", "9", true},
-        {"1.2", "1.2.1", true},
-        {"1.2.1", "1.2", false},
-        {"4.1", "4.1", false},
-        {"4.1", "", false},
-        {"", "1", true},
-        {"", "", false},
-        {"1.\x7F", "1.\x80", true},  // bytes above 0x7F are large, not negative
-        {"1.\x80", "1.\x7F", false},
-    };
-    for (const order_case& c : cases) {
-        EXPECT_EQ(version_is_lower(c.version, c.min_version), c.lower)
-            << "version [" << c.version << "] min_version [" << c.min_version << "]";
-    }
-}
 
 TEST(process_names, match_ignoring_case_for_every_letter) {
     EXPECT_TRUE(equal_ignoring_case(L"Product.exe", L"PRODUCT.EXE"));
@@ -65,10 +41,13 @@ bool wait_for_text(const std::string& path, const std::string& text, int timeout
     return true;
 }
 
-// Runs copies of the product stand-in under chosen executable names.
+// Runs copies of the product stand-in under chosen executable names. Every
+// name carries a tag of this test's own, so that tests running at the same
+// time never find, message or kill each other's products.
 class product_fixture : public testing::Test {
 protected:
     void SetUp() override {
+        tag_ = "-" + std::to_string(std::random_device{}()) + "-" + std::to_string(std::random_device{}());
         if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "DISPLAY is not set";
         dir_ = fs::temp_directory_path() /
                ("tamsa_process_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
@@ -88,13 +67,24 @@ protected:
         std::string record;
     };
 
-    // Starts the stand-in as dir/name; mode is "obey" or "ignore".
+    // The name with this test's tag before its last dot (or at its end).
+    std::string tagged(const std::string& name) const {
+        const std::size_t dot = name.rfind('.');
+        return dot == std::string::npos ? name + tag_ : name.substr(0, dot) + tag_ + name.substr(dot);
+    }
+    std::wstring tagged(const std::wstring& name) const {
+        const std::wstring tag(tag_.begin(), tag_.end());
+        const std::size_t dot = name.rfind(L'.');
+        return dot == std::wstring::npos ? name + tag : name.substr(0, dot) + tag + name.substr(dot);
+    }
+
+    // Starts the stand-in as dir/name (tagged); mode is "obey" or "ignore".
     running_product& start_product(const std::string& name, const std::string& mode) {
-        fs::path program = dir_ / name;
+        fs::path program = dir_ / tagged(name);
         if (!fs::exists(program)) fs::copy_file(FAKE_PRODUCT_PATH, program);
         products_.emplace_back();
         running_product& product = products_.back();
-        product.record = (dir_ / (name + "." + std::to_string(products_.size()) + ".log")).string();
+        product.record = (dir_ / (tagged(name) + "." + std::to_string(products_.size()) + ".log")).string();
         EXPECT_TRUE(product.process.start({program.string(), std::to_string(QUIT_ID), mode, product.record}));
         std::string line = product.process.read_line(10000);
         product.window = static_cast<platform::window_handle>(std::strtoull(line.c_str(), nullptr, 10));
@@ -102,19 +92,17 @@ protected:
         return product;
     }
 
+    // A task for the product whose executable name is exe_name (tagged; an
+    // empty name stays empty).
     std::unique_ptr<update_task> make_task(const std::wstring& exe_name, platform::window_handle window) {
         updater_app app;
-        app.exe_name = exe_name;
+        app.exe_name = exe_name.empty() ? exe_name : tagged(exe_name);
         app.product_window = window;
         app.quit_message_id = QUIT_ID;
-        // The task's cleanup runs on this test program's directory; nothing
-        // there matches its patterns.
-        testing::internal::CaptureStderr();
-        auto task = std::make_unique<update_task>(app);
-        testing::internal::GetCapturedStderr();
-        return task;
+        return std::make_unique<update_task>(app);
     }
 
+    std::string tag_;
     fs::path dir_;
     std::list<running_product> products_;
 };
@@ -145,12 +133,12 @@ TEST_F(product_fixture, of_two_processes_only_the_first_found_is_waited_for_and_
     running_product& two = start_product("twin.exe", "ignore");
     process_snapshot snapshot;
     platform::process_entry first;
-    ASSERT_TRUE(snapshot.find(L"twin.exe", first));
+    ASSERT_TRUE(snapshot.find(tagged(std::wstring(L"twin.exe")), first));
     running_product& found = first.pid == one.process.pid() ? one : two;
     running_product& other = first.pid == one.process.pid() ? two : one;
     ASSERT_EQ(found.process.pid(), first.pid);
     platform::process_entry second;
-    ASSERT_TRUE(snapshot.find(L"twin.exe", second)) << "the walk goes on after the first match";
+    ASSERT_TRUE(snapshot.find(tagged(std::wstring(L"twin.exe")), second)) << "the walk goes on after the first match";
     EXPECT_EQ(second.pid, other.process.pid());
 
     auto task = make_task(L"twin.exe", found.window);
@@ -167,7 +155,7 @@ TEST_F(product_fixture, a_first_process_that_quits_leaves_the_other_alone) {
     running_product& two = start_product("twin.exe", "obey");
     process_snapshot snapshot;
     platform::process_entry first;
-    ASSERT_TRUE(snapshot.find(L"twin.exe", first));
+    ASSERT_TRUE(snapshot.find(tagged(std::wstring(L"twin.exe")), first));
     running_product& found = first.pid == one.process.pid() ? one : two;
     running_product& other = first.pid == one.process.pid() ? two : one;
     auto task = make_task(L"twin.exe", found.window);
@@ -217,7 +205,7 @@ TEST_F(product_fixture, an_empty_exe_name_only_sends_the_message) {
 TEST_F(product_fixture, terminate_by_name_reports_whether_it_killed) {
     running_product& product = start_product("victim.exe", "ignore");
     EXPECT_EQ(terminate_process_by_name(L"no-such-product.exe"), 0);
-    EXPECT_NE(terminate_process_by_name(L"VICTIM.exe"), 0);
+    EXPECT_NE(terminate_process_by_name(tagged(std::wstring(L"VICTIM.exe"))), 0);
     ASSERT_TRUE(product.process.wait_for_exit(10000));
     EXPECT_EQ(product.process.killed_by_signal(), 9);
 }
@@ -261,9 +249,7 @@ TEST(process_control_without_product, a_window_that_is_no_window_fails_silently)
     app.exe_name = L"no-such-product.exe";
     app.product_window = 0x7FFFFFF0;
     app.quit_message_id = QUIT_ID;
-    testing::internal::CaptureStderr();
     update_task task(app);
-    testing::internal::GetCapturedStderr();
     task.close_product();
     task.min_version = "9";
     task.version = "1";

@@ -3,9 +3,11 @@
 #include <httplib.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,14 +19,48 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// A local update service that records the query values it was asked with.
+class recording_service {
+public:
+    recording_service() {
+        server_.Get("/soft/update/search", [this](const httplib::Request& request, httplib::Response& response) {
+            std::lock_guard<std::mutex> guard(lock_);
+            queries_.push_back(request.get_param_value("channel") + "|" + request.get_param_value("product") + "|" +
+                               request.get_param_value("ver") + "|" + request.get_param_value("type"));
+            response.set_content("{}", "application/json");
+        });
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        if (port_ > 0) thread_ = std::thread([this] { server_.listen_after_bind(); });
+    }
+    ~recording_service() {
+        server_.stop();
+        if (thread_.joinable()) thread_.join();
+    }
+    int port() const { return port_; }
+    std::vector<std::string> queries() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return queries_;
+    }
+
+private:
+    httplib::Server server_;
+    int port_ = -1;
+    std::thread thread_;
+    std::mutex lock_;
+    std::vector<std::string> queries_;
+};
+
 class program_fixture : public testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("tamsa_program_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+        const std::string unique = std::to_string(std::random_device{}()) + "_" +
+                                   std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+        dir_ = fs::temp_directory_path() / ("tamsa_program_" + unique);
         fs::create_directories(dir_);
         program_ = dir_ / "TamsaUpdate";
         fs::copy_file(TAMSA_UPDATE_PATH, program_);
+        // A single-instance marker of this test's own, shared with the updaters it starts.
+        setenv("TAMSA_INSTANCE_SCOPE", unique.c_str(), 1);
     }
     void TearDown() override {
         std::error_code ignored;
@@ -32,8 +68,9 @@ protected:
     }
 
     // Runs the updater with argv; returns its standard error, checks it ended with 0.
-    std::string run_updater(const std::vector<std::string>& arguments) {
-        std::vector<std::string> argv{program_.string()};
+    std::string run_updater(const std::vector<std::string>& arguments) { return run_program(program_, arguments); }
+    std::string run_program(const fs::path& program, const std::vector<std::string>& arguments) {
+        std::vector<std::string> argv{program.string()};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         const std::string log = (dir_ / "stderr.txt").string();
         child_process updater;
@@ -59,12 +96,18 @@ TEST_F(program_fixture, rejects_bad_command_lines_with_one_log_line_and_exit_cod
         {{"-channel=c", "-ver=1", "-hwnd=5", "-quitmsgid=5"}, "TamsaUpdater: Product Name Empty \n"},
         {{"-prod=p", "-channel=c", "-ver=1", "-quitmsgid=5"},
          "[Updater] Params Error: channel => [c],version => [1],hwnd => [0],quitmsgid => [5]\n"},
-        // An argument with a blank is quoted as a whole, so its value ends at the blank ...
+        // A switch's value with a blank is quoted after its first separator, as
+        // a Windows launcher writes it, and so stays whole ...
         {{"-prod=p", "-channel=a b", "-ver=1"},
-         "[Updater] Params Error: channel => [a],version => [1],hwnd => [0],quitmsgid => [0]\n"},
-        // ... unless the value carries its own quotes, as the product writes them.
+         "[Updater] Params Error: channel => [a b],version => [1],hwnd => [0],quitmsgid => [0]\n"},
+        {{"-prod=p", "/channel:a=b c", "-ver=1", "/hwnd:7 x"},
+         "[Updater] Params Error: channel => [a=b c],version => [1],hwnd => [7],quitmsgid => [0]\n"},
+        // ... and a value that carries its own quotes is kept as it is.
         {{"-prod=p", "-channel=\"a b\"", "-ver=1"},
          "[Updater] Params Error: channel => [a b],version => [1],hwnd => [0],quitmsgid => [0]\n"},
+        // Any other argument with a blank is quoted whole and skipped.
+        {{"-prod=p", "some words", "-channel=c", "-ver=1"},
+         "[Updater] Params Error: channel => [c],version => [1],hwnd => [0],quitmsgid => [0]\n"},
         {{"/PROD:p", "/Channel:\xE4\xB8\x8A", "/ver", "412", "/hwnd:1", "/quitmsgid:-1"},
          "[Updater] Params Error: channel => [\xE4\xB8\x8A],version => [],hwnd => [1],quitmsgid => [-1]\n"},
     };
@@ -98,28 +141,17 @@ TEST_F(program_fixture, a_killed_holder_leaves_no_stale_marker) {
 // the program are removed first, then the service is asked with the launch
 // parameters; an answer without an update ends the run quietly.
 TEST_F(program_fixture, asks_the_service_after_cleaning_up_and_ends_when_no_update_is_due) {
-    httplib::Server service;
-    std::mutex lock;
-    std::vector<std::string> queries;
-    service.Get("/soft/update/search", [&](const httplib::Request& request, httplib::Response& response) {
-        std::lock_guard<std::mutex> guard(lock);
-        queries.push_back(request.get_param_value("channel") + "|" + request.get_param_value("product") + "|" +
-                          request.get_param_value("ver") + "|" + request.get_param_value("type"));
-        response.set_content("{}", "application/json");
-    });
-    const int port = service.bind_to_any_port("127.0.0.1");
-    ASSERT_GT(port, 0);
-    std::thread server_thread([&] { service.listen_after_bind(); });
+    recording_service service;
+    ASSERT_GT(service.port(), 0);
 
-    std::ofstream(dir_ / "update.ini") << "[UPDATE]\nhost=127.0.0.1:" << port << "\nis_test=7\n";
+    std::ofstream(dir_ / "update.ini") << "[UPDATE]\nhost=127.0.0.1:" << service.port() << "\nis_test=7\n";
     std::ofstream(dir_ / "TamsaUpdate.exe_old") << "old";
     fs::create_directories(dir_ / "temp_unpacked" / "inner");
     std::ofstream(dir_ / "keep.txt") << "keep";
 
     const std::string log = run_updater({"-channel=beta", "-exename=Product.exe", "-prod=tamsa", "-ver=4.1",
                                          "-hwnd=12345", "-quitmsgid=49200", "-url=http://example.invalid/p"});
-    service.stop();
-    server_thread.join();
+    const std::vector<std::string> queries = service.queries();
 
     EXPECT_FALSE(fs::exists(dir_ / "TamsaUpdate.exe_old"));
     EXPECT_FALSE(fs::exists(dir_ / "temp_unpacked"));
@@ -128,6 +160,60 @@ TEST_F(program_fixture, asks_the_service_after_cleaning_up_and_ends_when_no_upda
     EXPECT_NE(log.find("[TamsaUpdate] clear_files Find File Count:"), std::string::npos) << "log:\n" << log;
     ASSERT_FALSE(queries.empty()) << "log:\n" << log;
     EXPECT_EQ(queries[0], "beta|tamsa|4.1|7");
+}
+
+// Values with blanks reach the service whole, in the form a shell passes them.
+TEST_F(program_fixture, values_with_blanks_reach_the_query_whole) {
+    recording_service service;
+    ASSERT_GT(service.port(), 0);
+    std::ofstream(dir_ / "update.ini") << "[UPDATE]\nhost=127.0.0.1:" << service.port() << "\n";
+    struct case_row {
+        std::vector<std::string> arguments;
+        std::string query;
+    };
+    const case_row cases[] = {
+        {{"-channel=stable", "-prod=Tool 2", "-ver=1.0"}, "stable|Tool 2|1.0|2"},
+        {{"/channel:beta", "/prod:Tool 3 x", "/ver:1.2"}, "beta|Tool 3 x|1.2|2"},
+        {{"-channel=beta", "-prod=\"Tool 4\"", "-ver=1.2"}, "beta|Tool 4|1.2|2"},
+    };
+    for (const case_row& c : cases) {
+        std::vector<std::string> arguments = c.arguments;
+        arguments.insert(arguments.end(), {"-hwnd=12345", "-quitmsgid=49200"});
+        const std::string log = run_updater(arguments);
+        const std::vector<std::string> queries = service.queries();
+        ASSERT_FALSE(queries.empty()) << "log:\n" << log;
+        EXPECT_EQ(queries.back(), c.query) << "log:\n" << log;
+    }
+}
+
+// A program path of 260 bytes or more gives no program directory: the run
+// must then leave the working directory alone, neither reading its update.ini
+// nor cleaning it, and say so once.
+TEST_F(program_fixture, without_a_program_directory_the_working_directory_is_left_alone) {
+    recording_service service;
+    ASSERT_GT(service.port(), 0);
+    const fs::path deep = dir_ / std::string(120, 'd') / std::string(120, 'e');
+    fs::create_directories(deep);
+    const fs::path program = deep / "TamsaUpdate";
+    fs::copy_file(TAMSA_UPDATE_PATH, program);
+    ASSERT_GE(program.string().size(), 260u);
+    std::ofstream(dir_ / "update.ini") << "[UPDATE]\nhost=127.0.0.1:" << service.port() << "\n";
+    std::ofstream(dir_ / "TamsaUpdate.exe_old") << "old";
+    fs::create_directories(dir_ / "temp_unpacked");
+
+    const std::string log = run_program(program, {"-channel=beta", "-exename=Product.exe", "-prod=tamsa", "-ver=4.1",
+                                                  "-hwnd=12345", "-quitmsgid=49200"});
+
+    EXPECT_TRUE(service.queries().empty()) << "the working directory's update.ini was used; log:\n" << log;
+    EXPECT_TRUE(fs::exists(dir_ / "TamsaUpdate.exe_old")) << log;
+    EXPECT_TRUE(fs::exists(dir_ / "temp_unpacked")) << log;
+    const auto count = [&](const std::string& text) {
+        std::size_t n = 0;
+        for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(count("module_dir path longer"), 1u) << log;
+    EXPECT_EQ(count("GetFileHash no program directory"), 1u) << log;
 }
 
 }  // namespace

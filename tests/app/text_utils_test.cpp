@@ -1,5 +1,5 @@
 // Tests of the conversions, the percent-encodings and the debug log.
-#include "app/text_utils.h"
+#include "core/text_utils.h"
 
 #include <gtest/gtest.h>
 

@@ -19,9 +19,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/text_utils.h"
-#include "app/update_task.h"
 #include "app/updater_app.h"
+#include "core/text_utils.h"
+#include "core/update_task.h"
 #include "platform/message_queue.h"
 
 namespace download_test {

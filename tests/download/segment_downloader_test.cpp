@@ -19,11 +19,14 @@ struct attempt {
     std::vector<platform::message> progress;
 };
 
-attempt run_engine(const std::string& url, const std::string& target, update_task* task, transfer_limits limits = {}) {
+// The engine as the job builds it, reading the process-wide cancel flag.
+attempt run_engine(const std::string& url, const std::string& target, const std::atomic<bool>* paused,
+                   transfer_limits limits = {}) {
     message_recorder window;
     attempt result;
     {
-        segment_downloader engine(url, url, target, window.window(), task, limits);
+        segment_downloader engine(url, url, target, window.window(), download_flags{paused, &g_update_cancelled},
+                                  limits);
         result.ok = engine.download();
     }
     result.package = read_file(target);
@@ -215,7 +218,8 @@ TEST(segment_downloader, paused_progress_is_counted_and_reported_in_full_later) 
     message_recorder window;
     bool ok = false;
     std::thread worker([&] {
-        segment_downloader engine(host.url(name), host.url(name), dir.file(name), window.window(), &fixture.task);
+        segment_downloader engine(host.url(name), host.url(name), dir.file(name), window.window(),
+                                  download_flags{&fixture.task.progress_paused, &g_update_cancelled});
         ok = engine.download();
     });
     ASSERT_TRUE(host.wait_until_stalled());

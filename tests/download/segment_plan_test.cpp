@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/text_utils.h"
+#include "core/text_utils.h"
 #include "download/package_download.h"
 #include "download/segment_downloader.h"
 

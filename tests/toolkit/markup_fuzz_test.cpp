@@ -25,7 +25,26 @@ std::string read_file(const fs::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// One random edit: a changed, removed, inserted or duplicated stretch, or a cut.
+// Numbers at the edges of what the parsers and the layout arithmetic hold.
+const char* const EXTREME_NUMBERS[] = {
+    "-1073741824", "1073741824", "2147483647", "-2147483648", "4294967296", "99999999999999999999",
+    "-1",          "0",          "1001000",    "-1000001",    "536870912"};
+
+// Replaces the first number at or after at with an extreme one; false when
+// the text has no digit there.
+bool replace_number(std::string& text, std::size_t at, std::mt19937& random) {
+    const std::size_t first = text.find_first_of("0123456789", at);
+    if (first == std::string::npos) return false;
+    std::size_t start = first;
+    if (start > 0 && text[start - 1] == '-') --start;
+    const std::size_t end = text.find_first_not_of("0123456789", first);
+    const std::size_t length = (end == std::string::npos ? text.size() : end) - start;
+    text.replace(start, length, EXTREME_NUMBERS[random() % std::size(EXTREME_NUMBERS)]);
+    return true;
+}
+
+// One random edit: a changed, removed, inserted or duplicated stretch, a cut,
+// or a number pushed to an extreme.
 void mutate(std::string& text, std::mt19937& random) {
     static const char SPECIAL[] = "<>/\"'=&;!?-#, \r\n0123456789aZ";
     if (text.empty()) {
@@ -35,7 +54,7 @@ void mutate(std::string& text, std::mt19937& random) {
     std::uniform_int_distribution<std::size_t> where(0, text.size() - 1);
     const std::size_t at = where(random);
     const std::size_t length = std::min<std::size_t>(text.size() - at, 1 + random() % 16);
-    switch (random() % 6) {
+    switch (random() % 8) {
         case 0:
             text[at] = static_cast<char>(random());
             break;
@@ -50,6 +69,10 @@ void mutate(std::string& text, std::mt19937& random) {
             break;
         case 4:
             text.insert(at, text.substr(where(random), length));
+            break;
+        case 5:
+        case 6:
+            if (!replace_number(text, at, random)) text.resize(at);
             break;
         default:
             text.resize(at);

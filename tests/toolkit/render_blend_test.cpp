@@ -69,6 +69,30 @@ TEST(render_blend_test, constant_fade_scales_the_image_before_blending) {
     EXPECT_EQ(back.pixels[0], 0xFF4000BFu) << "got " << hex(back.pixels[0]);
 }
 
+// A destination that starts far to the left: the sampler works on offsets of
+// about 2^30 and must still take every pixel from inside the image.
+TEST(render_blend_test, far_destinations_sample_inside_the_image) {
+    surface image;
+    image.resize(4, 1);
+    for (int x = 0; x < 4; ++x) image.at(x, 0) = 0xFF000000u | static_cast<pixel>(x + 1);
+    struct case_t {
+        rect dest;
+        pixel expected;  // every visible pixel
+    } cases[] = {
+        // 2^30 of 2^30 + 1001000 pixels lie left of the surface: the last image column.
+        {{-1073741824, 0, 1001000, 10}, 0xFF000004u},
+        {{-2147483647, 0, 2147483647, 10}, 0xFF000003u},  // the middle of the widest span
+        {{0, 0, 2147483647, 10}, 0xFF000001u},            // the surface shows the first column
+    };
+    for (const case_t& c : cases) {
+        surface target = render_test::filled(8, 10, 0xFFFFFFFFu);
+        skinui::stretch_image(target, c.dest, image, image.bounds(), target.bounds(), false, 255);
+        for (pixel p : target.pixels) {
+            ASSERT_EQ(p, c.expected) << "dest left " << c.dest.left << " right " << c.dest.right << " got " << hex(p);
+        }
+    }
+}
+
 TEST(render_blend_test, copy_without_blend_replaces_even_transparent_pixels) {
     surface image = render_test::filled(1, 1, 0x00000000u);
     surface target = render_test::filled(3, 1, 0xFF112233u);

@@ -56,6 +56,23 @@ TEST(render_image_attribute_test, parses_the_pairs_it_knows_and_stops_at_the_fir
          false,
          false},
         {L"file='d.png' dest='-2,5,x'", L"d.png", {}, {-2, 5, 0, 0}, {}, 255, false, false},
+        // Offsets are held to the layout's coordinate bound, like every number of a skin.
+        {L"file='e.png' dest='-1073741824,0,1001000,10'",
+         L"e.png",
+         {},
+         {-1000000, 0, 1000000, 10},
+         {},
+         255,
+         false,
+         false},
+        {L"file='e.png' source='0,-99999999999,2147483648,5'",
+         L"e.png",
+         {0, -1000000, 1000000, 5},
+         {},
+         {},
+         255,
+         false,
+         false},
         {L"", L"", {}, {}, {}, 255, false, false},
     };
     for (const case_t& c : cases) {

@@ -7,9 +7,9 @@
 #include <memory>
 #include <mutex>
 
-#include "app/text_utils.h"
-#include "app/update_task.h"
 #include "app/updater_app.h"
+#include "core/text_utils.h"
+#include "core/update_task.h"
 #include "tests/update_check/log_capture.h"
 #include "tests/update_check/temp_dir.h"
 #include "tests/update_check/test_server.h"

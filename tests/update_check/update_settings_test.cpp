@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <limits>
+#include <string>
 
-#include "app/text_utils.h"
+#include "core/text_utils.h"
 #include "tests/update_check/temp_dir.h"
 
 namespace {
@@ -111,6 +113,35 @@ TEST(update_settings, lives_beside_the_program_unless_a_test_moves_it) {
     EXPECT_EQ(update_settings_path(), L"/elsewhere/update.ini");
     set_update_settings_path(L"");
     EXPECT_EQ(update_settings_path(), module_dir_w() + L"update.ini");
+}
+
+// The indented block under README's "## update.ini" heading.
+std::string readme_example() {
+    std::ifstream readme(std::string(TAMSA_SOURCE_DIR) + "/README.md");
+    std::string line;
+    std::string block;
+    bool in_section = false;
+    while (std::getline(readme, line)) {
+        if (line.rfind("## ", 0) == 0) {
+            if (in_section) break;
+            in_section = line == "## update.ini";
+        } else if (in_section && line.rfind("    ", 0) == 0) {
+            block += line.substr(4) + "\n";
+        } else if (in_section && !block.empty()) {
+            break;
+        }
+    }
+    return block;
+}
+
+// A reader copies the example from the README: it must do what it says.
+TEST(update_settings, readme_example_sets_the_host_it_shows) {
+    const std::string example = readme_example();
+    ASSERT_NE(example.find("[UPDATE]"), std::string::npos) << "no example found in README:\n" << example;
+    test_support::temp_dir dir;
+    const update_settings settings = read_update_settings(utf8_to_wide(dir.write("update.ini", example)));
+    EXPECT_EQ(settings.host, "127.0.0.1:8080") << example;
+    EXPECT_EQ(settings.is_test, 2) << example;
 }
 
 TEST(update_settings, default_host_is_a_valid_host) {

@@ -13,8 +13,8 @@
 #include <string>
 #include <thread>
 
-#include "app/update_task.h"
 #include "app/updater_app.h"
+#include "core/update_task.h"
 #include "download/md5.h"
 #include "download/package_download.h"
 #include "platform/message_queue.h"

@@ -1,5 +1,5 @@
 // Text, path and log utilities shared by the whole program.
-#include "app/text_utils.h"
+#include "core/text_utils.h"
 
 #include <array>
 #include <cstdarg>
@@ -110,6 +110,9 @@ std::string compute_module_dir() {
 
 std::mutex module_dir_lock;
 std::string module_dir_cache;
+// Set once the directory was computed, found or not: the executable does not
+// move, and a refused path is logged once rather than at every use.
+bool module_dir_known = false;
 
 std::string percent_encode(std::string_view text, bool keep_separators) {
     static constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
@@ -166,8 +169,9 @@ void debug_log_w(const wchar_t* format, ...) {
 
 std::string module_dir() {
     std::lock_guard<std::mutex> guard(module_dir_lock);
-    if (module_dir_cache.empty()) {
+    if (!module_dir_known) {
         module_dir_cache = compute_module_dir();
+        module_dir_known = true;
     }
     return module_dir_cache;
 }

@@ -34,6 +34,3 @@ bool equal_ignoring_case(const std::wstring& a, const std::wstring& b);
 // Terminates the first process of a fresh snapshot with that executable name;
 // non-zero when one was found and terminated.
 int terminate_process_by_name(const std::wstring& name);
-
-// Version texts ordered as plain unsigned byte strings (a prefix is lower).
-bool version_is_lower(const std::string& version, const std::string& other);

@@ -1,12 +1,13 @@
 // Process and window control of the product: closing it or bringing it back.
-#include "app/process_control.h"
+#include "core/process_control.h"
 
 #include <algorithm>
 #include <locale>
 #include <stdexcept>
 
-#include "app/text_utils.h"
-#include "app/update_task.h"
+#include "core/text_utils.h"
+#include "core/update_task.h"
+#include "core/version_order.h"
 #include "platform/foreign_window.h"
 #include "platform/message_queue.h"
 
@@ -81,12 +82,6 @@ int terminate_process_by_name(const std::wstring& name) {
     }
     snapshot.close();
     return result;
-}
-
-bool version_is_lower(const std::string& version, const std::string& other) {
-    return std::lexicographical_compare(version.begin(), version.end(), other.begin(), other.end(), [](char a, char b) {
-        return static_cast<unsigned char>(a) < static_cast<unsigned char>(b);
-    });
 }
 
 void update_task::close_product() {

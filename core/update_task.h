@@ -8,18 +8,9 @@
 #include <string>
 #include <thread>
 
+#include "core/launch_parameters.h"
+#include "core/update_messages.h"
 #include "platform/types.h"
-
-class updater_app;
-
-// Posted by the download engine after each chunk: wParam total size, lParam
-// bytes written so far (both scaled down together when the total needs more
-// than 31 bits).
-inline constexpr std::uint32_t WM_DOWNLOAD_PROGRESS = platform::WM_USER + 100;
-// Posted once per attempt by the worker: wParam 1 package ready, 0 failed.
-inline constexpr std::uint32_t WM_DOWNLOAD_DONE = platform::WM_USER + 101;
-// Posted by the progress window to itself on its first paint.
-inline constexpr std::uint32_t WM_DOWNLOAD_START = platform::WM_USER + 102;
 
 enum package_state_value : std::int32_t {
     package_none = 0,
@@ -32,10 +23,15 @@ extern std::atomic<bool> g_update_cancelled;
 
 class update_task {
 public:
-    // Copies the launch parameters and removes leftovers of earlier runs.
-    explicit update_task(const updater_app& app);
+    // An empty record, for a run whose parameters are filled in by hand.
+    update_task() = default;
+    // Copies the launch parameters (the application object is one). The caller
+    // removes the leftovers of earlier runs before it asks the update service.
+    explicit update_task(const launch_parameters& app);
     update_task(const update_task&) = delete;
     update_task& operator=(const update_task&) = delete;
+    // Waits for a worker that is still running: it holds a pointer to this
+    // record, so the record must outlive it.
     ~update_task();
 
     // Asks the update service; true when a package was chosen.
@@ -66,7 +62,8 @@ public:
     platform::window_handle progress_window = 0;
     std::atomic<std::int32_t> package_state{package_none};
     std::atomic<bool> progress_paused{false};
-    // The newest worker; not joinable when none was started.
+    // The newest worker; not joinable when none was started. Every worker
+    // ever started is joined before the record goes away.
     std::thread worker_thread;
 };
 

@@ -9,7 +9,9 @@
 void debug_log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void debug_log_w(const wchar_t* format, ...);
 
-// Directory of the running executable, ending in a path separator.
+// Directory of the running executable, ending in a path separator. Empty
+// when it cannot be known (a path of 260 bytes or more); callers then leave
+// every file alone.
 std::string module_dir();
 std::wstring module_dir_w();
 

@@ -1,7 +1,9 @@
-// Tests of the byte-order comparison of versions.
-#include "update_check/update_decision.h"
+// Tests of the one version order, used by the update decision and by declining.
+#include "core/version_order.h"
 
 #include <gtest/gtest.h>
+
+#include <string>
 
 namespace {
 
@@ -9,7 +11,7 @@ int sign(int value) {
     return (value > 0) - (value < 0);
 }
 
-TEST(compare_versions, orders_as_unsigned_byte_strings) {
+TEST(version_order, compares_unsigned_bytes_with_a_prefix_lower) {
     struct case_row {
         std::string left;
         std::string right;
@@ -18,25 +20,24 @@ TEST(compare_versions, orders_as_unsigned_byte_strings) {
     const case_row cases[] = {
         {"1.0", "1.0", 0},
         {"", "", 0},
+        {"4.1", "4.1", 0},
         {"1.0.10", "1.0.9", -1},
         {"1.2", "1.2.0", -1},
+        {"1.2", "1.2.1", -1},
         {"", "0", -1},
         {"0", "400", -1},
-        {"10", "9", -1},
+        {"10", "9", -1},  // the digit 1 sorts before the digit 9
         {"1.0a", "1.0", 1},
-        // A byte from 0x80 up is above every ASCII byte.
+        {"4.1", "", 1},
+        // Bytes from 0x80 up are above every ASCII byte, not negative.
         {"1.\xE5", "1.z", 1},
-        {std::string("1\0"
-                     "2",
-                     3),
-         std::string("1\0"
-                     "1",
-                     3),
-         1},
+        {"1.\x80", "1.\x7F", 1},
+        {std::string("1\0" "2", 3), std::string("1\0" "1", 3), 1},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(sign(compare_versions(c.left, c.right)), c.expected) << c.left << " vs " << c.right;
         EXPECT_EQ(sign(compare_versions(c.right, c.left)), -c.expected) << c.right << " vs " << c.left;
+        EXPECT_EQ(version_is_lower(c.left, c.right), c.expected < 0) << c.left << " vs " << c.right;
     }
 }
 
