@@ -5,7 +5,8 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/app/child_process.h"
+#include "tests/support/child_process.h"
+#include "tests/support/files.h"
 
 namespace fs = std::filesystem;
 
@@ -15,7 +16,7 @@ std::string probe_from(const fs::path& dir) {
     fs::create_directories(dir);
     fs::path program = dir / "probe";
     fs::copy_file(MODULE_DIR_PROBE_PATH, program, fs::copy_options::overwrite_existing);
-    child_process probe;
+    test_support::child_process probe;
     EXPECT_TRUE(probe.start({program.string()}, "/dev/null"));
     std::string line = probe.read_line(10000);
     EXPECT_TRUE(probe.wait_for_exit(10000));

@@ -15,7 +15,8 @@
 #include "app/updater_app.h"
 #include "core/text_utils.h"
 #include "core/update_task.h"
-#include "tests/app/child_process.h"
+#include "tests/support/child_process.h"
+#include "tests/support/files.h"
 
 namespace fs = std::filesystem;
 
@@ -34,7 +35,7 @@ TEST(process_names, match_ignoring_case_for_every_letter) {
 
 bool wait_for_text(const std::string& path, const std::string& text, int timeout_ms) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (read_text_file(path).find(text) == std::string::npos) {
+    while (test_support::read_file(path).find(text) == std::string::npos) {
         if (std::chrono::steady_clock::now() >= deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -62,7 +63,7 @@ protected:
     }
 
     struct running_product {
-        child_process process;
+        test_support::child_process process;
         platform::window_handle window = 0;
         std::string record;
     };
@@ -114,7 +115,7 @@ TEST_F(product_fixture, a_product_that_obeys_quits_and_is_not_killed) {
     ASSERT_TRUE(product.process.wait_for_exit(10000));
     EXPECT_TRUE(product.process.exited()) << "killed by signal " << product.process.killed_by_signal();
     EXPECT_EQ(product.process.exit_code(), 0);
-    EXPECT_EQ(read_text_file(product.record), "message\n");
+    EXPECT_EQ(test_support::read_file(product.record), "message\n");
 }
 
 TEST_F(product_fixture, a_product_that_ignores_the_message_is_killed_after_the_wait) {
@@ -124,7 +125,7 @@ TEST_F(product_fixture, a_product_that_ignores_the_message_is_killed_after_the_w
     ASSERT_TRUE(product.process.wait_for_exit(10000));
     EXPECT_EQ(product.process.killed_by_signal(), 9);
     // It got the message and lived on for a while: the kill came after the wait.
-    std::string record = read_text_file(product.record);
+    std::string record = test_support::read_file(product.record);
     EXPECT_EQ(record.rfind("message\nalive\n", 0), 0u) << "record: " << record;
 }
 
@@ -146,7 +147,7 @@ TEST_F(product_fixture, of_two_processes_only_the_first_found_is_waited_for_and_
     ASSERT_TRUE(found.process.wait_for_exit(10000));
     EXPECT_EQ(found.process.killed_by_signal(), 9);
     EXPECT_TRUE(other.process.running()) << "the second process must stay";
-    EXPECT_EQ(read_text_file(other.record), "") << "only the product's window gets the message";
+    EXPECT_EQ(test_support::read_file(other.record), "") << "only the product's window gets the message";
 }
 
 TEST_F(product_fixture, a_first_process_that_quits_leaves_the_other_alone) {
@@ -163,7 +164,7 @@ TEST_F(product_fixture, a_first_process_that_quits_leaves_the_other_alone) {
     ASSERT_TRUE(found.process.wait_for_exit(10000));
     EXPECT_EQ(found.process.exit_code(), 0);
     EXPECT_TRUE(other.process.running());
-    EXPECT_EQ(read_text_file(other.record), "");
+    EXPECT_EQ(test_support::read_file(other.record), "");
 }
 
 struct name_case {
@@ -236,7 +237,7 @@ TEST_F(product_fixture, declining_closes_an_outdated_product_or_brings_it_back) 
         } else {
             EXPECT_TRUE(wait_for_text(product.record, "mapped", 10000)) << which << ": window not shown";
             EXPECT_TRUE(product.process.running()) << which;
-            EXPECT_EQ(read_text_file(product.record).find("message"), std::string::npos) << which;
+            EXPECT_EQ(test_support::read_file(product.record).find("message"), std::string::npos) << which;
         }
         product.process.kill_now();
     }

@@ -13,7 +13,8 @@
 #include <vector>
 
 #include "platform/single_instance.h"
-#include "tests/app/child_process.h"
+#include "tests/support/child_process.h"
+#include "tests/support/files.h"
 
 namespace fs = std::filesystem;
 
@@ -73,12 +74,12 @@ protected:
         std::vector<std::string> argv{program.string()};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         const std::string log = (dir_ / "stderr.txt").string();
-        child_process updater;
+        test_support::child_process updater;
         EXPECT_TRUE(updater.start(argv, log, dir_.string()));
         EXPECT_TRUE(updater.wait_for_exit(30000)) << "the updater did not end";
         EXPECT_TRUE(updater.exited()) << "killed by signal " << updater.killed_by_signal();
         EXPECT_EQ(updater.exit_code(), 0);
-        return read_text_file(log);
+        return test_support::read_file(log);
     }
 
     fs::path dir_;
@@ -128,7 +129,7 @@ TEST_F(program_fixture, a_second_updater_ends_at_once_while_the_marker_is_held) 
 }
 
 TEST_F(program_fixture, a_killed_holder_leaves_no_stale_marker) {
-    child_process holder;
+    test_support::child_process holder;
     ASSERT_TRUE(holder.start({MARKER_HOLDER_PATH}));
     ASSERT_EQ(holder.read_line(10000), "held");
     EXPECT_EQ(run_updater({}), "");

@@ -1,4 +1,4 @@
-// Shared pieces of the download tests: temporary directories, package bytes,
+// Shared pieces of the download tests: package bytes,
 // a package host on 127.0.0.1 with injectable faults, and a window that
 // records the messages it is posted.
 #pragma once
@@ -19,66 +19,24 @@
 #include <thread>
 #include <vector>
 
-#include "app/updater_app.h"
 #include "core/text_utils.h"
 #include "core/update_task.h"
 #include "platform/message_queue.h"
+#include "tests/support/temp_dir.h"
 
 namespace download_test {
 
-inline std::string random_token() {
-    std::random_device random;
-    return std::to_string(random()) + std::to_string(random());
-}
-
-// A fresh temporary directory, removed with everything in it.
-class temp_dir {
-public:
-    temp_dir() {
-        const auto base = std::filesystem::temp_directory_path();
-        for (int i = 0; i < 100 && path_.empty(); ++i) {
-            auto candidate = base / ("tamsa_download_" + random_token());
-            std::error_code error;
-            if (std::filesystem::create_directory(candidate, error)) path_ = candidate;
-        }
-    }
-    ~temp_dir() {
-        std::error_code error;
-        if (!path_.empty()) std::filesystem::remove_all(path_, error);
-    }
-    temp_dir(const temp_dir&) = delete;
-    temp_dir& operator=(const temp_dir&) = delete;
-
-    // The directory with a trailing separator, as module_dir gives it.
-    std::string dir() const { return path_.string() + "/"; }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
+using test_support::file_exists;
+using test_support::random_token;
+using test_support::read_file;
+using test_support::temp_dir;
+using test_support::write_file;
 
 inline std::string package_bytes(std::size_t size, unsigned seed = 7) {
     std::mt19937 generator(seed);
     std::string bytes(size, '\0');
     for (char& c : bytes) c = static_cast<char>(generator() & 0xFF);
     return bytes;
-}
-
-inline void write_file(const std::string& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
-}
-
-inline std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-inline bool file_exists(const std::string& path) {
-    std::error_code error;
-    return std::filesystem::exists(path, error);
 }
 
 // A file name no other test (or parallel test process) uses; the part files
@@ -342,10 +300,9 @@ private:
     platform::window_handle window_;
 };
 
-// An update task built the way the program builds it.
+// An update task as the program builds it, before any download.
 struct task_fixture {
-    updater_app app;
-    update_task task{app};
+    update_task task;
 };
 
 // Clears the process-wide stop flag when a test ends, whatever it did.

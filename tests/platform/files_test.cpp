@@ -8,7 +8,8 @@
 #include <filesystem>
 #include <map>
 
-#include "test_support.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using test_support::temp_dir;
@@ -40,8 +41,8 @@ TEST(files, list_directory_reports_names_and_kinds) {
         {"TamsaUpdate.exe_bak", false}, {".hidden", false},  {"感叹号.png", false}, {"temp_1", true}, {".cache", true},
         {"link_to_dir", false},         {"dangling", false},
     };
-    EXPECT_EQ(listing(dir.path()), expected);
-    EXPECT_EQ(listing(dir.path() + "/"), expected) << "a trailing separator changes nothing";
+    EXPECT_EQ(listing(dir.path().string()), expected);
+    EXPECT_EQ(listing(dir.dir()), expected) << "a trailing separator changes nothing";
 }
 
 TEST(files, list_directory_of_what_is_no_directory_is_empty) {

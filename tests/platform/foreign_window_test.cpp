@@ -13,7 +13,7 @@
 #include <functional>
 
 #include "platform/message_queue.h"
-#include "test_support.h"
+#include "tests/support/eventually.h"
 
 namespace {
 

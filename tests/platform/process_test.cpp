@@ -11,7 +11,8 @@
 
 #include "platform/linux/process_fallback.h"
 #include "platform/text.h"
-#include "test_support.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
 
 namespace platform {
 // Lets failure messages name the outcome.
@@ -62,10 +63,12 @@ private:
 
 TEST(processes, snapshot_finds_every_process_by_its_real_name) {
     named_sleeper_copy copy;
-    child_process first(copy.path(), {"forever"});
-    child_process second(copy.path(), {"forever"});
-    ASSERT_EQ(first.read_line(), "ready");
-    ASSERT_EQ(second.read_line(), "ready");
+    child_process first;
+    ASSERT_TRUE(first.start({copy.path(), "forever"}));
+    child_process second;
+    ASSERT_TRUE(second.start({copy.path(), "forever"}));
+    ASSERT_EQ(first.read_line(10000), "ready");
+    ASSERT_EQ(second.read_line(10000), "ready");
 
     std::wstring upper = copy.name();
     for (wchar_t& c : upper) c = static_cast<wchar_t>(std::towupper(c));
@@ -81,8 +84,9 @@ TEST(processes, snapshot_finds_every_process_by_its_real_name) {
 
 TEST(processes, snapshot_names_a_deleted_executable_without_the_suffix) {
     named_sleeper_copy copy;
-    child_process child(copy.path(), {"forever"});
-    ASSERT_EQ(child.read_line(), "ready");
+    child_process child;
+    ASSERT_TRUE(child.start({copy.path(), "forever"}));
+    ASSERT_EQ(child.read_line(10000), "ready");
     fs::remove(copy.path());
     const auto found = find_all(copy.name());
     ASSERT_EQ(found.size(), 1u);
@@ -90,24 +94,28 @@ TEST(processes, snapshot_names_a_deleted_executable_without_the_suffix) {
 }
 
 TEST(processes, bounded_wait_times_out_then_sees_the_killed_process_end) {
-    child_process child(PLATFORM_TEST_SLEEPER, {"forever"});
-    ASSERT_EQ(child.read_line(), "ready");
+    child_process child;
+    ASSERT_TRUE(child.start({PLATFORM_TEST_SLEEPER, "forever"}));
+    ASSERT_EQ(child.read_line(10000), "ready");
     platform::process_handle handle(child.pid());
     ASSERT_TRUE(handle.valid());
     EXPECT_EQ(handle.wait(50), wait_result::timeout);
     EXPECT_TRUE(handle.terminate());
     // The child is not reaped here: a zombie counts as ended.
     EXPECT_EQ(handle.wait(10000), wait_result::ended);
-    const int status = child.reap();
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
+    ASSERT_TRUE(child.wait_for_exit(10000));
+    EXPECT_EQ(child.killed_by_signal(), 9);
 }
 
 TEST(processes, bounded_wait_sees_a_process_that_exits_by_itself) {
-    child_process child(PLATFORM_TEST_SLEEPER, {"sleep", "100"});
+    child_process child;
+    ASSERT_TRUE(child.start({PLATFORM_TEST_SLEEPER, "sleep", "100"}));
     platform::process_handle handle(child.pid());
     ASSERT_TRUE(handle.valid());
     EXPECT_EQ(handle.wait(30000), wait_result::ended);
-    EXPECT_EQ(child.reap(), 0);
+    ASSERT_TRUE(child.wait_for_exit(10000));
+    EXPECT_TRUE(child.exited());
+    EXPECT_EQ(child.exit_code(), 0);
     EXPECT_EQ(handle.wait(0), wait_result::ended) << "stays ended once reaped";
 }
 
@@ -121,8 +129,9 @@ TEST(processes, handle_of_no_process_is_invalid) {
 }
 
 TEST(processes, handle_moves_its_process) {
-    child_process child(PLATFORM_TEST_SLEEPER, {"forever"});
-    ASSERT_EQ(child.read_line(), "ready");
+    child_process child;
+    ASSERT_TRUE(child.start({PLATFORM_TEST_SLEEPER, "forever"}));
+    ASSERT_EQ(child.read_line(10000), "ready");
     platform::process_handle first(child.pid());
     platform::process_handle second(std::move(first));
     EXPECT_FALSE(first.valid());
@@ -137,15 +146,16 @@ TEST(processes, handle_moves_its_process) {
 // The wait used when the kernel has no pidfd_open.
 TEST(processes, fallback_wait_sees_zombies_and_reaped_processes_end) {
     namespace backend = platform::linux_backend;
-    child_process child(PLATFORM_TEST_SLEEPER, {"forever"});
-    ASSERT_EQ(child.read_line(), "ready");
+    child_process child;
+    ASSERT_TRUE(child.start({PLATFORM_TEST_SLEEPER, "forever"}));
+    ASSERT_EQ(child.read_line(10000), "ready");
     const int fd = backend::open_proc_directory(child.pid());
     ASSERT_GE(fd, 0);
     EXPECT_TRUE(backend::is_proc_directory(fd));
     EXPECT_EQ(backend::wait_proc_directory(fd, 30), wait_result::timeout);
-    child.kill();
+    child.kill_now();
     EXPECT_EQ(backend::wait_proc_directory(fd, 10000), wait_result::ended) << "a zombie has ended";
-    child.reap();
+    ASSERT_TRUE(child.wait_for_exit(10000));
     EXPECT_TRUE(backend::proc_process_ended(fd)) << "reaped";
     ::close(fd);
     EXPECT_LT(backend::open_proc_directory(0x7FFFFFF0), 0);

@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "platform/text.h"
-#include "test_support.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -77,7 +78,9 @@ TEST(profile, missing_file_gives_the_default) {
         platform::read_profile_string(L"UPDATE", L"is_test", L"2", platform::utf8_to_wide(dir.file("none.ini")), 16),
         L"2");
     EXPECT_EQ(platform::read_profile_string(L"UPDATE", L"is_test", L"2", L"", 16), L"2");
-    EXPECT_EQ(platform::read_profile_string(L"UPDATE", L"is_test", L"2", platform::utf8_to_wide(dir.path()), 16), L"2")
+    EXPECT_EQ(
+        platform::read_profile_string(L"UPDATE", L"is_test", L"2", platform::utf8_to_wide(dir.path().string()), 16),
+        L"2")
         << "a directory is no profile file";
 }
 

@@ -6,7 +6,9 @@
 #include <string>
 
 #include "platform/process.h"
-#include "test_support.h"
+#include "tests/support/eventually.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using test_support::eventually;
@@ -41,7 +43,7 @@ TEST(shell_open, starts_a_script_in_the_working_directory_with_its_parameters) {
     struct stat pipe_info {};
     ASSERT_EQ(::fstat(leak[0], &pipe_info), 0);
 
-    const std::intptr_t result = platform::shell_open(script, "/S  --quiet", work.path());
+    const std::intptr_t result = platform::shell_open(script, "/S  --quiet", work.path().string());
     ::close(leak[0]);
     ::close(leak[1]);
     ASSERT_GT(result, 32) << "errno " << errno;

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/text.h"
-#include "test_support.h"
+#include "tests/support/child_process.h"
 
 namespace {
 
@@ -57,15 +57,15 @@ TEST(single_instance, long_names_stay_distinct) {
 
 TEST(single_instance, killed_holder_leaves_no_stale_marker) {
     const std::wstring name = unique_name("killed");
-    test_support::child_process holder(PLATFORM_TEST_SLEEPER, {"hold", platform::wide_to_utf8(name)});
-    ASSERT_TRUE(holder.started());
-    ASSERT_EQ(holder.read_line(), std::to_string(static_cast<int>(result::created)));
+    test_support::child_process holder;
+    ASSERT_TRUE(holder.start({PLATFORM_TEST_SLEEPER, "hold", platform::wide_to_utf8(name)}));
+    ASSERT_EQ(holder.read_line(10000), std::to_string(static_cast<int>(result::created)));
     {
         platform::single_instance while_held(name);
         EXPECT_EQ(while_held.create_result(), result::already_exists);
     }
-    holder.kill();
-    holder.reap();
+    holder.kill_now();
+    ASSERT_TRUE(holder.wait_for_exit(10000));
     platform::single_instance after(name);
     EXPECT_EQ(after.create_result(), result::created) << "errno " << after.last_error();
 }
@@ -74,9 +74,9 @@ TEST(single_instance, started_programs_do_not_inherit_it) {
     const std::wstring name = unique_name("inherit");
     auto marker = std::make_unique<platform::single_instance>(name);
     ASSERT_EQ(marker->create_result(), result::created);
-    test_support::child_process child(PLATFORM_TEST_SLEEPER, {"forever"});
-    ASSERT_TRUE(child.started());
-    ASSERT_EQ(child.read_line(), "ready");
+    test_support::child_process child;
+    ASSERT_TRUE(child.start({PLATFORM_TEST_SLEEPER, "forever"}));
+    ASSERT_EQ(child.read_line(10000), "ready");
     marker.reset();
     platform::single_instance after(name);
     EXPECT_EQ(after.create_result(), result::created) << "the running child still holds the marker";

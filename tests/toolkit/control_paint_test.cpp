@@ -6,6 +6,7 @@
 
 #include "platform/text.h"
 #include "render_test_support.h"
+#include "tests/support/print.h"
 #include "toolkit/button.h"
 #include "toolkit/container.h"
 #include "toolkit/label.h"
@@ -13,12 +14,6 @@
 #include "toolkit/paint_manager.h"
 #include "toolkit/progress.h"
 #include "toolkit/skin_resources.h"
-
-namespace platform {
-std::ostream& operator<<(std::ostream& out, const rect& r) {
-    return out << r.left << ',' << r.top << ',' << r.right << ',' << r.bottom;
-}
-}  // namespace platform
 
 namespace {
 

@@ -8,17 +8,12 @@
 #include "platform/message_queue.h"
 #include "platform/text.h"
 #include "platform/window.h"
+#include "tests/support/print.h"
 #include "toolkit/button.h"
 #include "toolkit/layout_builder.h"
 #include "toolkit/paint_manager.h"
 #include "toolkit/progress.h"
 #include "toolkit/text_block.h"
-
-namespace platform {
-std::ostream& operator<<(std::ostream& out, const rect& r) {
-    return out << r.left << ',' << r.top << ',' << r.right << ',' << r.bottom;
-}
-}  // namespace platform
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include <random>
 
 #include "platform/text.h"
+#include "tests/support/print.h"
 #include "toolkit/attribute_values.h"
 #include "toolkit/button.h"
 #include "toolkit/container.h"
@@ -17,15 +18,6 @@
 #include "toolkit/paint_manager.h"
 #include "toolkit/progress.h"
 #include "toolkit/skin_resources.h"
-
-namespace platform {
-std::ostream& operator<<(std::ostream& out, const rect& r) {
-    return out << r.left << ',' << r.top << ',' << r.right << ',' << r.bottom;
-}
-std::ostream& operator<<(std::ostream& out, const size& s) {
-    return out << s.cx << 'x' << s.cy;
-}
-}  // namespace platform
 
 namespace {
 

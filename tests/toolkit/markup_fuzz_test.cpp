@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/text.h"
+#include "tests/support/files.h"
 #include "toolkit/control.h"
 #include "toolkit/layout_builder.h"
 #include "toolkit/markup.h"
@@ -19,11 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace skinui;
-
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // Numbers at the edges of what the parsers and the layout arithmetic hold.
 const char* const EXTREME_NUMBERS[] = {
@@ -102,7 +98,7 @@ protected:
 };
 
 TEST_P(markup_fuzz, mutated_layouts_never_crash) {
-    const std::string original = read_file(fs::path(TOOLKIT_SKIN_DIR) / GetParam());
+    const std::string original = test_support::read_file(fs::path(TOOLKIT_SKIN_DIR) / GetParam());
     ASSERT_FALSE(original.empty()) << "cannot read " << GetParam();
     std::mt19937 random(20180 + static_cast<unsigned>(original.size()));
     int built = 0;

@@ -21,28 +21,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/temp_dir.h"
 #include "toolkit/surface.h"
 
 namespace render_test {
 
-// A directory that exists for the life of the object.
-class temp_dir {
-public:
-    temp_dir() {
-        std::random_device random;
-        path_ = std::filesystem::temp_directory_path() / ("render_test_" + std::to_string(random()));
-        std::filesystem::create_directories(path_);
-    }
-    ~temp_dir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::filesystem::path& path() const { return path_; }
-    std::wstring wide() const { return path_.wstring() + L"/"; }
-
-private:
-    std::filesystem::path path_;
-};
+using test_support::temp_dir;
 
 // An RGBA value in straight (not premultiplied) alpha, as a PNG holds it.
 struct rgba {

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <limits>
 
-#include "tests/update_check/temp_dir.h"
+#include "tests/support/temp_dir.h"
 #include "tests/update_check/test_server.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include "app/updater_app.h"
 #include "core/text_utils.h"
 #include "core/update_task.h"
-#include "tests/update_check/log_capture.h"
-#include "tests/update_check/temp_dir.h"
+#include "tests/support/stderr_capture.h"
+#include "tests/support/temp_dir.h"
 #include "tests/update_check/test_server.h"
 #include "update_check/http_client.h"
 #include "update_check/update_settings.h"
@@ -79,7 +79,7 @@ protected:
             served_ = 0;
         }
         const std::size_t before = server_.requests().size();
-        test_support::log_capture capture(dir_.file("log.txt"));
+        test_support::stderr_capture capture(dir_.file("log.txt"));
         EXPECT_TRUE(capture.active());
         check_result outcome;
         outcome.result = task.GetFileHash();

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "core/text_utils.h"
-#include "tests/update_check/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

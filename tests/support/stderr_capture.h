@@ -1,5 +1,5 @@
-// Captures the debug log (standard error) of a test into a file while it
-// lives, then restores standard error.
+// Test helper: captures standard error (the debug log) into a file while it
+// lives, then restores it.
 #pragma once
 
 #include <unistd.h>
@@ -11,9 +11,9 @@
 
 namespace test_support {
 
-class log_capture {
+class stderr_capture {
 public:
-    explicit log_capture(const std::string& path) : path_(path) {
+    explicit stderr_capture(const std::string& path) : path_(path) {
         std::fflush(stderr);
         saved_fd_ = ::dup(2);
         std::FILE* file = std::fopen(path_.c_str(), "wb");
@@ -22,9 +22,9 @@ public:
         }
         if (file != nullptr) std::fclose(file);
     }
-    ~log_capture() { restore(); }
-    log_capture(const log_capture&) = delete;
-    log_capture& operator=(const log_capture&) = delete;
+    ~stderr_capture() { restore(); }
+    stderr_capture(const stderr_capture&) = delete;
+    stderr_capture& operator=(const stderr_capture&) = delete;
 
     bool active() const { return active_; }
 

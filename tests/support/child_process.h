@@ -1,8 +1,10 @@
-// Test helper: starts a program, reads its first output line, waits for and stops it.
+// Test helper: starts a program, reads its output lines, waits for and stops it.
 #pragma once
 
 #include <string>
 #include <vector>
+
+namespace test_support {
 
 class child_process {
 public:
@@ -39,5 +41,4 @@ private:
     std::string pending_;
 };
 
-// Test helper: the whole content of a file, empty when it cannot be read.
-std::string read_text_file(const std::string& path);
+}  // namespace test_support

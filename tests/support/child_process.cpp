@@ -1,5 +1,5 @@
 // Test helper: child processes through posix_spawn, with a bounded wait.
-#include "tests/app/child_process.h"
+#include "tests/support/child_process.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -10,11 +10,11 @@
 
 #include <cerrno>
 #include <chrono>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 extern char** environ;
+
+namespace test_support {
 
 child_process::~child_process() {
     if (pid_ > 0 && !ended_) {
@@ -104,9 +104,4 @@ void child_process::kill_now() {
     if (pid_ > 0 && !ended_) ::kill(pid_, SIGKILL);
 }
 
-std::string read_text_file(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
+}  // namespace test_support
