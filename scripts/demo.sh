@@ -1,52 +1,164 @@
 #!/usr/bin/env bash
-# Runs the updater's main job against a local update service with an
-# embedded default answer and package, and shows its log.
+# Runs the updater's main job for real: the sample product (version 1.0.0)
+# starts TamsaUpdate, the local update service offers version 2.0.0, the hint
+# and progress windows appear, the package is downloaded in four ranges and
+# checked, the product is asked to quit and the installer brings up 2.0.0.
+#   scripts/demo.sh           on your display: you click through the windows
+#   scripts/demo.sh --auto    on a private display, clicked through by xdotool
+#   scripts/demo.sh --slow    the package host sends 2 MiB/s (watch the bar,
+#                             try the stop button); combines with --auto
+# Without a display the demo runs on a private one and clicks by itself.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-scripts/bootstrap.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)" --target TamsaUpdate update_service package_fetch
+auto=0 slow=0
+for arg in "$@"; do
+  case "$arg" in
+    --auto) auto=1 ;;
+    --slow) slow=1 ;;
+    *) echo "usage: scripts/demo.sh [--auto] [--slow]" >&2; exit 2 ;;
+  esac
+done
 
+scripts/bootstrap.sh
+cmake --preset ci -G Ninja >/dev/null
+cmake --build build -j "$(nproc)" --target TamsaUpdate update_service sample_product render_layout
+
+step() { printf '[%6.1f s] %s\n' "$(echo "$(date +%s.%N) - $started" | bc)" "$*"; }
+# Another demo or test on this machine never counts as a running updater.
+export TAMSA_INSTANCE_SCOPE="demo-$$"
+started=$(date +%s.%N)
 work=$(mktemp -d /tmp/tamsa-demo.XXXXXX)
-service_pid=""
-cleanup() { [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null; rm -rf "$work"; }
+shots="$root/build/demo"
+mkdir -p "$shots"
+pids=()
+cleanup() {
+  local pid
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
 trap cleanup EXIT
 
-# The embedded default: a small installer script and the service's answer.
-mkdir -p "$work/packages" "$work/app"
-cat > "$work/packages/setup.sh" <<'PKG'
+# The display: the user's, unless there is none or the demo clicks by itself.
+if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1 || [ "$auto" = 1 ]; then
+  [ "$auto" = 1 ] || echo "No display here: the demo runs on a private one and clicks through by itself."
+  auto=1
+  Xvfb -displayfd 1 -nolisten tcp -screen 0 1280x800x24 > "$work/display" 2>/dev/null &
+  pids+=($!)
+  for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
+  export DISPLAY=":$(head -1 "$work/display")"
+  openbox --sm-disable >/dev/null 2>&1 &
+  pids+=($!)
+  for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.05; done
+  step "private display $DISPLAY with openbox"
+fi
+
+# The product's folder: the sample product, its version file, and what the
+# installer starts afterwards (the product again, now at the new version).
+product="$work/product"
+mkdir -p "$product"
+cp build/sample_product build/TamsaUpdate "$product/"
+echo 1.0.0 > "$product/version.txt"
+cat > "$product/restart.sh" <<EOF
 #!/bin/sh
-echo "demo installer started in $(pwd)"
-PKG
-for i in $(seq 1 2000); do echo "# padding line $i so the package is split into four ranges" >> "$work/packages/setup.sh"; done
-digest=$(md5sum "$work/packages/setup.sh" | cut -d' ' -f1)
+exec "$product/sample_product" --no-updater --version=\$(cat "$product/version.txt") --record="$work/new-product.record"
+EOF
+chmod +x "$product/restart.sh"
 
-# The service reads its answer file at every request, so the answer can name
-# the port the service was given.
-"$root/build/update_service" --answer "$work/answer.json" --packages "$work/packages" > "$work/port.txt" 2>"$work/service.log" &
-service_pid=$!
-for _ in $(seq 1 50); do grep -q '^port=' "$work/port.txt" 2>/dev/null && break; sleep 0.1; done
-port=$(sed -n 's/^port=//p' "$work/port.txt")
+size=$((64 * 1024 * 1024))
+release=$(tools/sample_release/make_release.sh --out "$work/release" --product-dir "$product" \
+  --version 2.0.0 --from 1.0.0 --size "$size")
+digest=$(echo "$release" | sed -n 's/^md5=//p')
+rate_args=()
+[ "$slow" = 1 ] && rate_args=(--rate $((2 * 1024 * 1024)))
+build/update_service --answer "$work/release/answer.json" --packages "$work/release/packages" "${rate_args[@]}" \
+  > "$work/port" 2> "$work/service.log" &
+pids+=($!)
+for _ in $(seq 100); do grep -q '^port=' "$work/port" && break; sleep 0.05; done
+port=$(sed -n 's/^port=//p' "$work/port")
 [ -n "$port" ] || { echo "the update service did not start" >&2; exit 1; }
-cat > "$work/answer.json" <<JSON
-{"code": 0, "data": {"version": "2.0.0", "min_ver": "1.0.0",
- "blockurl": [{"url": "http://127.0.0.1:$port/packages/setup.sh", "md5": "$digest", "type": 1, "ver_range": "1.5.0-2.0.0"}]}}
-JSON
+printf '[UPDATE]\nhost=127.0.0.1:%s\n' "$port" > "$product/update.ini"
+step "update service on http://127.0.0.1:$port offers 2.0.0 ($((size / 1048576)) MiB, md5 $digest)$([ "$slow" = 1 ] && echo ', 2 MiB/s')"
 
-echo "== update service on 127.0.0.1:$port, package digest $digest"
-cp "$root/build/TamsaUpdate" "$work/app/"
-printf '[UPDATE]\r\nis_test=1\r\nhost=127.0.0.1:%s\r\n' "$port" > "$work/app/update.ini"
-mkdir -p "$work/app/temp_old"; touch "$work/app/TamsaUpdate.exe_old"
+# The product starts the updater beside itself, as a product team would.
+(cd "$product" && exec ./sample_product --version=1.0.0 --prod=SampleProduct --channel=sample \
+  --url="http://127.0.0.1:$port/downLoad.html" --record="$work/product.record") \
+  > "$work/product.out" 2> "$work/updater.log" &
+product_pid=$!
+pids+=("$product_pid")
+for _ in $(seq 100); do grep -q '^window ' "$work/product.out" && break; sleep 0.05; done
+step "sample product 1.0.0 is up, window id $(sed -n 's/^window //p' "$work/product.out"); it started TamsaUpdate"
 
-cmdline=(-channel=stable -prod=DemoTool -exename=DemoTool.exe -ver=1.5.0 -quitmsgid=1234 -hwnd=1 "-url=http://127.0.0.1:$port/")
-echo "== running: TamsaUpdate ${cmdline[*]}"
-(cd "$work/app" && ./TamsaUpdate "${cmdline[@]}") 2>&1 | sed 's/^/   log: /'
-echo "== leftovers after the run: $(ls "$work/app" | tr '\n' ' ')"
-echo "== the update service saw: $(grep -c 'search' "$work/service.log") update query"
-echo "   The skinned hint and progress windows are not part of this build yet, so the run"
-echo "   ends after the update check decided that DemoTool 1.5.0 is out of date."
-echo "== the download job on the chosen package (four ranges, merge, MD5):"
-"$root/build/package_fetch" "http://127.0.0.1:$port/packages/setup.sh" "$work/setup.sh" "$digest" 2>/dev/null
-cmp "$work/setup.sh" "$work/packages/setup.sh" && echo "   downloaded package is byte-identical"
+wait_window() {  # class, seconds
+  local i
+  for i in $(seq $(($2 * 20))); do
+    xdotool search --onlyvisible --class "$1" 2>/dev/null | head -1 && return 0
+    sleep 0.05
+  done
+  return 1
+}
+click_control() {  # window, layout, control name
+  local rect x y
+  rect=$(build/render_layout "skin/$2" /dev/null --rects | awk -v n="$3" '$3 == n { print $4 }')
+  IFS=, read -r l t r b <<< "$rect"
+  x=$(((l + r) / 2)) y=$(((t + b) / 2))
+  xdotool mousemove --window "$1" "$x" "$y" click 1
+}
+
+hint=$(wait_window CHintUpdateWnd 10) || { echo "no hint window appeared; log:"; cat "$work/updater.log"; exit 1; }
+step "hint window is up (window $hint): \"a new version is available\""
+if [ "$auto" = 1 ]; then
+  sleep 0.3
+  import -window "$hint" "$shots/hint_window.png" 2>/dev/null && step "screenshot: build/demo/hint_window.png"
+  step "clicking OK"
+  click_control "$hint" HintUpdateWnd.xml okbtn
+else
+  step "your turn: click OK in the hint window to update (or close/cancel to decline)"
+fi
+
+# Until the product is closed for the update, or the updater ends without
+# one (the person declined or stopped it).
+progress=""
+while kill -0 "$product_pid" 2>/dev/null && ! grep -q '^updater exited' "$work/product.record" 2>/dev/null; do
+  if [ -z "$progress" ]; then
+    progress=$(xdotool search --onlyvisible --class CUpdateWnd 2>/dev/null | head -1 || true)
+    if [ -n "$progress" ]; then
+      step "progress window is up (window $progress): downloading in four ranges"
+      if [ "$auto" = 1 ]; then
+        sleep 0.3
+        import -window "$progress" "$shots/update_window.png" 2>/dev/null && step "screenshot: build/demo/update_window.png"
+      fi
+    fi
+  fi
+  if [ -n "$progress" ]; then
+    held=$(cat "$product"/sample-setup-*.sh-[0-3] 2>/dev/null | wc -c || true)
+    [ "${held:-0}" -gt 0 ] && step "downloaded $((held / 1048576)) of $((size / 1048576)) MiB"
+  fi
+  sleep 0.5
+done
+if grep -q '^updater exited' "$work/product.record" 2>/dev/null; then
+  step "the updater ended without installing ($(grep '^updater exited' "$work/product.record"))"
+else
+  step "the product received its quit message and closed"
+fi
+for _ in $(seq 100); do [ -s "$product/install.log" ] && break; sleep 0.1; done
+if [ -s "$product/install.log" ]; then
+  step "installer ran: $(head -1 "$product/install.log")"
+fi
+sleep 1
+new=$(xdotool search --onlyvisible --name "Sample product" 2>/dev/null | head -1 || true)
+[ -n "$new" ] && step "the sample product is back at version $(cat "$product/version.txt")"
+
+elapsed=$(echo "$(date +%s.%N) - $started" | bc)
+package=$(ls "$product"/sample-setup-*.sh 2>/dev/null | head -1 || true)
+got=$([ -n "$package" ] && md5sum "$package" | cut -d' ' -f1 || echo none)
+echo
+echo "Summary: the sample product ran version 1.0.0 and now has version $(cat "$product/version.txt");" \
+  "the updater found 2.0.0 on http://127.0.0.1:$port, downloaded the $((size / 1048576)) MiB package" \
+  "(digest $got, announced $digest), asked the product to quit and started the installer, which" \
+  "$([ -s "$product/install.log" ] && echo "installed 2.0.0" || echo "did not run"); the whole run took" \
+  "$(printf '%.1f' "$elapsed") s. Log of the run:"
+sed 's/^/   /' "$work/updater.log"
+[ -s "$product/install.log" ]

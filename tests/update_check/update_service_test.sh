@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks the local update service: the port line, the answer at the query
-# path, a byte range of a package, a missing package, and a clean stop.
+# path with its {host} filled in, a byte range of a package, a missing
+# package, a clean stop, and the throttled package route.
 #   update_service_test.sh PATH_TO_update_service
 set -u
 service=$1
@@ -14,7 +15,7 @@ trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 mkdir "$work/packages"
-printf '{"code":0,"data":{}}' > "$work/answer.json"
+printf '{"code":0,"data":{"url":"http://{host}/packages/pkg.bin"}}' > "$work/answer.json"
 printf '0123456789abcdef' > "$work/packages/pkg.bin"
 
 "$service" --answer "$work/answer.json" --packages "$work/packages" > "$work/out" 2> "$work/err" &
@@ -29,7 +30,8 @@ done
 
 base="http://127.0.0.1:$port"
 got=$(curl -s --max-time 5 "$base/soft/update/search?channel=c&product=Tool%202&ver=1.0&type=2")
-[ "$got" = '{"code":0,"data":{}}' ] || fail "answer: got '$got'"
+expected="{\"code\":0,\"data\":{\"url\":\"http://127.0.0.1:$port/packages/pkg.bin\"}}"
+[ "$got" = "$expected" ] || fail "answer: got '$got', expected '$expected'"
 got=$(curl -s --max-time 5 -r 4-7 "$base/packages/pkg.bin")
 [ "$got" = "4567" ] || fail "range 4-7: got '$got', expected '4567'"
 code=$(curl -s --max-time 5 -o /dev/null -w '%{http_code}' "$base/packages/missing.bin")
@@ -50,4 +52,27 @@ pid=
 [ "$status" = "0" ] || fail "exit status $status after SIGTERM, expected 0"
 
 if "$service" --answer "$work/answer.json" > /dev/null 2>&1; then fail "accepted a command line without --packages"; fi
+if "$service" --answer "$work/answer.json" --packages "$work/packages" --rate 0 > /dev/null 2>&1; then
+  fail "accepted a rate of 0"
+fi
+
+# Throttled: 64 KiB at 256 KiB/s takes about a quarter of a second, ranges
+# still work, and a name that leaves the folder is refused.
+head -c 65536 /dev/urandom > "$work/packages/big.bin"
+"$service" --answer "$work/answer.json" --packages "$work/packages" --rate 262144 > "$work/out" 2> "$work/err" &
+pid=$!
+port=
+for _ in $(seq 100); do
+  port=$(sed -n 's/^port=\([0-9][0-9]*\)$/\1/p' "$work/out")
+  [ -n "$port" ] && break
+  sleep 0.05
+done
+[ -n "$port" ] || fail "throttled: no port line"
+base="http://127.0.0.1:$port"
+curl -s --max-time 10 -o "$work/big.got" "$base/packages/big.bin"
+cmp -s "$work/big.got" "$work/packages/big.bin" || fail "throttled: body differs"
+got=$(curl -s --max-time 5 -r 4-7 "$base/packages/pkg.bin")
+[ "$got" = "4567" ] || fail "throttled range 4-7: got '$got', expected '4567'"
+code=$(curl -s --max-time 5 -o /dev/null -w '%{http_code}' "$base/packages/..%2Fanswer.json")
+[ "$code" = "404" ] || fail "throttled: a name leaving the folder got status $code, expected 404"
 echo "update_service: ok"

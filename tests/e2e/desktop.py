@@ -1,0 +1,211 @@
+# The pieces an end-to-end run needs: a private X display with a window
+# manager, the local update service with a sample release, the sample
+# product, the updater itself, and the person at the keyboard (xdotool).
+import os
+import re
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+SCRIPT_DIR = os.path.dirname(os.path.abspath(__file__))
+SOURCE_DIR = os.path.dirname(os.path.dirname(SCRIPT_DIR))
+
+
+class TestFailure(Exception):
+    pass
+
+
+def wait_until(predicate, timeout, what, interval=0.05):
+    """Polls predicate until it returns a true value; fails after timeout seconds."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise TestFailure(f"timed out after {timeout:.1f} s waiting for {what}")
+        time.sleep(interval)
+
+
+def stop_process(proc, grace=2.0):
+    """Ends a child we started: SIGTERM, then SIGKILL after grace seconds."""
+    if proc is None or proc.poll() is not None:
+        return
+    proc.send_signal(signal.SIGTERM)
+    try:
+        proc.wait(timeout=grace)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait(timeout=5)
+
+
+class Desktop:
+    """A private Xvfb display (its number chosen by Xvfb) with openbox on it."""
+
+    def __init__(self, work_dir, width=1280, height=800):
+        self.work_dir = work_dir
+        self.width = width
+        self.height = height
+        self.xvfb = None
+        self.wm = None
+        self.display = None
+
+    def __enter__(self):
+        read_fd, write_fd = os.pipe()
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_fd), "-nolisten", "tcp", "-screen", "0",
+             f"{self.width}x{self.height}x24"],
+            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_fd)
+        number = b""
+        deadline = time.monotonic() + 10
+        while not number.endswith(b"\n") and time.monotonic() < deadline:
+            chunk = os.read(read_fd, 16)
+            if not chunk:
+                break
+            number += chunk
+        os.close(read_fd)
+        if not number.strip():
+            raise TestFailure("Xvfb did not report a display number")
+        self.display = ":" + number.decode().strip()
+        self.env = dict(os.environ, DISPLAY=self.display)
+        self.env.pop("http_proxy", None)
+        self.env.pop("https_proxy", None)
+        self.wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_until(self._wm_running, 10, "openbox to manage the display")
+        return self
+
+    def _wm_running(self):
+        out = self.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], check=False)
+        return "window id" in out
+
+    def __exit__(self, *exc):
+        stop_process(self.wm)
+        stop_process(self.xvfb)
+
+    def run(self, args, check=True, timeout=10):
+        done = subprocess.run(args, env=self.env, capture_output=True, text=True, timeout=timeout)
+        if check and done.returncode != 0:
+            raise TestFailure(f"{' '.join(args)} failed: {done.stderr.strip()}")
+        return done.stdout
+
+    # What a person sees and does.
+    def find_windows(self, class_name, visible=True):
+        args = ["xdotool", "search"] + (["--onlyvisible"] if visible else []) + ["--class", class_name]
+        out = self.run(args, check=False)
+        return [int(w) for w in out.split()]
+
+    def wait_window(self, class_name, timeout=10):
+        return wait_until(lambda: (self.find_windows(class_name) or [None])[0], timeout,
+                          f"a visible {class_name} window")
+
+    def wait_no_window(self, class_name, timeout=10):
+        wait_until(lambda: not self.find_windows(class_name), timeout, f"no visible {class_name} window")
+
+    def geometry(self, window):
+        out = self.run(["xdotool", "getwindowgeometry", "--shell", str(window)])
+        values = dict(line.split("=", 1) for line in out.split())
+        return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+
+    def active_window(self):
+        out = self.run(["xdotool", "getactivewindow"], check=False).strip()
+        return int(out) if out.isdigit() else 0
+
+    def click(self, window, x, y):
+        """Clicks at client coordinates of a window, as a person with a mouse."""
+        self.run(["xdotool", "mousemove", "--window", str(window), str(x), str(y)])
+        time.sleep(0.05)
+        self.run(["xdotool", "click", "1"])
+
+    def key(self, window, keys):
+        """Activates the window and types keys (xdotool names: Return, Escape, alt+F4)."""
+        self.run(["xdotool", "windowactivate", "--sync", str(window)], check=False)
+        self.run(["xdotool", "key", "--clearmodifiers", keys])
+
+    def screenshot(self, window, path):
+        """Saves a PNG of one window as it is on screen."""
+        self.run(["import", "-window", str(window), path], timeout=20)
+        return path
+
+    def property(self, window, name):
+        return self.run(["xprop", "-id", str(window), name], check=False)
+
+
+def control_rects(build_dir, layout):
+    """Control rectangles of a skin layout by name, from the layout renderer."""
+    out = subprocess.run([os.path.join(build_dir, "render_layout"), os.path.join(SOURCE_DIR, "skin", layout),
+                          os.devnull, "--rects"], capture_output=True, text=True, check=True).stdout
+    rects = {}
+    for line in out.splitlines():
+        parts = line.split()
+        if len(parts) == 4 and parts[2] != "-":
+            left, top, right, bottom = (int(v) for v in parts[3].split(","))
+            rects[parts[2]] = (left, top, right, bottom)
+    return rects
+
+
+def centre(rect):
+    return (rect[0] + rect[2]) // 2, (rect[1] + rect[3]) // 2
+
+
+class UpdateService:
+    """The local update service with a sample release of the sample product."""
+
+    def __init__(self, build_dir, work_dir, product_dir, version, from_version, min_version=None,
+                 size=4 * 1024 * 1024, rate=None, announced_md5=None):
+        self.build_dir = build_dir
+        self.release_dir = os.path.join(work_dir, "release")
+        args = [os.path.join(SOURCE_DIR, "tools", "sample_release", "make_release.sh"), "--out", self.release_dir,
+                "--product-dir", product_dir, "--version", version, "--from", from_version, "--size", str(size)]
+        if min_version:
+            args += ["--min", min_version]
+        if announced_md5:
+            args += ["--md5", announced_md5]
+        out = subprocess.run(args, capture_output=True, text=True, check=True).stdout
+        values = dict(line.split("=", 1) for line in out.split())
+        self.package = values["package"]
+        self.md5 = values["md5"]
+        self.rate = rate
+        self.proc = None
+        self.port = None
+        self.log_path = os.path.join(work_dir, "service.log")
+
+    def __enter__(self):
+        args = [os.path.join(self.build_dir, "update_service"), "--answer",
+                os.path.join(self.release_dir, "answer.json"), "--packages", os.path.join(self.release_dir, "packages")]
+        if self.rate:
+            args += ["--rate", str(self.rate)]
+        self.log = open(self.log_path, "w")
+        self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=self.log, text=True)
+        line = self.proc.stdout.readline()
+        match = re.match(r"port=(\d+)", line)
+        if not match:
+            raise TestFailure(f"update service did not start: {line!r}")
+        self.port = int(match.group(1))
+        return self
+
+    def __exit__(self, *exc):
+        stop_process(self.proc)
+        self.log.close()
+
+    def hide_package(self):
+        """Moves the package away, so that the host answers 404."""
+        os.rename(self.package, self.package + ".away")
+
+    def restore_package(self):
+        os.rename(self.package + ".away", self.package)
+
+    def requests(self):
+        with open(self.log_path) as f:
+            return f.read()
+
+
+def make_scratch(prefix):
+    return tempfile.mkdtemp(prefix=prefix, dir=os.environ.get("TMPDIR", "/tmp"))
+
+
+def remove_scratch(path):
+    shutil.rmtree(path, ignore_errors=True)

@@ -1,0 +1,427 @@
+#!/usr/bin/env python3
+# The whole run, end to end: the real updater started for the sample product
+# against the local update service, on a private X display with a window
+# manager, driven by a person's clicks and keys (xdotool). One case per way a
+# run can end; each checks the product's fate, whether the installer ran, the
+# exit code and the log.
+#   run_outcomes.py BUILD_DIR CASE [--shots DIR]
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+from desktop import (Desktop, TestFailure, UpdateService, centre, control_rects, make_scratch, remove_scratch,
+                     stop_process, wait_until)
+
+HINT = "CHintUpdateWnd"
+PROGRESS = "CUpdateWnd"
+BOX = "SkinMessageBox"
+QUIT_ID = 49374
+RUN_TIMEOUT = 60
+
+
+class Run:
+    """One updater run for one product, with everything it talks to."""
+
+    def __init__(self, build_dir, work, desktop, product_version="1.0.0", release_version="2.0.0",
+                 min_version=None, ignore_quit=False, size=4 * 1024 * 1024, rate=None, announced_md5=None,
+                 hwnd=None):
+        self.build_dir = build_dir
+        self.work = work
+        self.desktop = desktop
+        self.product_dir = os.path.join(work, "product")
+        self.app_dir = os.path.join(work, "app")
+        os.makedirs(self.product_dir)
+        os.makedirs(self.app_dir)
+        with open(os.path.join(self.product_dir, "version.txt"), "w") as f:
+            f.write(product_version + "\n")
+        self.product_version = product_version
+        self.service = UpdateService(build_dir, work, self.product_dir, release_version, product_version,
+                                     min_version=min_version, size=size, rate=rate, announced_md5=announced_md5)
+        self.ignore_quit = ignore_quit
+        self.hwnd = hwnd
+        self.record_path = os.path.join(work, "product.record")
+        self.log_path = os.path.join(work, "updater.log")
+        self.product = None
+        self.product_window = None
+        self.updater = None
+        self.product_end = None
+
+    def __enter__(self):
+        self.service.__enter__()
+        shutil.copy2(os.path.join(self.build_dir, "TamsaUpdate"), self.app_dir)
+        with open(os.path.join(self.app_dir, "update.ini"), "w") as f:
+            f.write(f"[UPDATE]\nis_test=1\nhost=127.0.0.1:{self.service.port}\n")
+        self.start_product()
+        return self
+
+    def __exit__(self, *exc):
+        stop_process(self.updater)
+        stop_process(self.product)
+        self.service.__exit__(*exc)
+
+    def start_product(self):
+        # The updater finds the product's process by its file name, so each
+        # run's product has a name of its own: parallel runs never meet.
+        self.product_exe = os.path.join(self.product_dir, f"sample_product_{os.getpid()}")
+        shutil.copy2(os.path.join(self.build_dir, "sample_product"), self.product_exe)
+        args = [self.product_exe, "--no-updater", f"--version={self.product_version}",
+                f"--quit-id={QUIT_ID}", f"--record={self.record_path}"]
+        if self.ignore_quit:
+            args.append("--ignore-quit")
+        self.product = subprocess.Popen(args, env=self.desktop.env, stdout=subprocess.PIPE, text=True)
+        line = self.product.stdout.readline()
+        match = re.match(r"window (\d+)", line)
+        if not match:
+            raise TestFailure(f"sample product did not report its window: {line!r}")
+        self.product_window = int(match.group(1))
+        wait_until(lambda: self.desktop.run(["xdotool", "search", "--onlyvisible", "--name", "Sample product"],
+                                            check=False).strip(), 10, "the product's window to be mapped")
+
+    def updater_args(self):
+        hwnd = self.hwnd if self.hwnd is not None else self.product_window
+        return ["-channel=sample", "-prod=Sample Product", f"-exename={os.path.basename(self.product_exe)}",
+                f"-ver={self.product_version}", f"-quitmsgid={QUIT_ID}", f"-hwnd={hwnd}",
+                f"-url=http://127.0.0.1:{self.service.port}/downLoad.html"]
+
+    def start_updater(self, scope):
+        env = dict(self.desktop.env, TAMSA_INSTANCE_SCOPE=scope)
+        self.log = open(self.log_path, "w")
+        self.updater = subprocess.Popen([os.path.join(self.app_dir, "TamsaUpdate")] + self.updater_args(),
+                                        cwd=self.app_dir, env=env, stdout=subprocess.DEVNULL, stderr=self.log)
+        self.started = time.monotonic()
+        return self.updater
+
+    def finish(self, timeout=RUN_TIMEOUT):
+        """Waits for the updater to end; its exit code."""
+        try:
+            code = self.updater.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise TestFailure(f"the updater still runs after {timeout} s; log:\n{self.log_text()}")
+        self.log.close()
+        return code
+
+    def log_text(self):
+        with open(self.log_path, errors="replace") as f:
+            return f.read()
+
+    def record(self):
+        if not os.path.exists(self.record_path):
+            return []
+        with open(self.record_path) as f:
+            return f.read().splitlines()
+
+    def product_running(self):
+        if self.product.poll() is None:
+            return True
+        if self.product_end is None:
+            self.product_end = time.monotonic()
+        return False
+
+    def installed(self):
+        path = os.path.join(self.product_dir, "install.log")
+        return open(path).read() if os.path.exists(path) else ""
+
+    def version_now(self):
+        return open(os.path.join(self.product_dir, "version.txt")).read().strip()
+
+    # The windows, as a person finds them.
+    def click_control(self, class_name, layout, name):
+        window = self.desktop.wait_window(class_name)
+        x, y = centre(control_rects(self.build_dir, layout)[name])
+        self.desktop.click(window, x, y)
+
+    def answer_box(self, key, expected_text=None):
+        box = self.desktop.wait_window(BOX)
+        self.desktop.key(box, key)
+        self.desktop.wait_no_window(BOX)
+
+
+# Expectations shared by the cases.
+def expect(condition, message):
+    if not condition:
+        raise TestFailure(message)
+
+
+def expect_log(run, *patterns):
+    text = run.log_text()
+    for pattern in patterns:
+        expect(re.search(pattern, text), f"log has no line matching {pattern!r}; log:\n{text}")
+
+
+def expect_no_log(run, *patterns):
+    text = run.log_text()
+    for pattern in patterns:
+        expect(not re.search(pattern, text), f"log has an unexpected line matching {pattern!r}; log:\n{text}")
+
+
+def expect_untouched(run):
+    lines = run.record()
+    expect(run.product_running(), "the product was closed")
+    expect(not any(line.startswith("quit") for line in lines), f"the product got a quit message: {lines}")
+
+
+def expect_raised(run):
+    expect_untouched(run)
+    wait_until(lambda: run.desktop.active_window() == run.product_window, 5, "the product's window to be active")
+
+
+def expect_closed_by_message(run):
+    wait_until(lambda: not run.product_running(), 5, "the product to exit")
+    expect(run.product.returncode == 0, f"the product ended with {run.product.returncode}, not by its quit message")
+    expect("quit" in run.record(), f"no quit message recorded: {run.record()}")
+
+
+def expect_installed(run, version="2.0.0"):
+    wait_until(run.installed, 10, "the installer to run")
+    expect(run.version_now() == version, f"version after install is {run.version_now()}, expected {version}")
+
+
+def expect_not_installed(run):
+    expect(not run.installed(), f"the installer ran: {run.installed()}")
+    expect(run.version_now() == run.product_version, "the product's version changed")
+
+
+def expect_enabled_again(run):
+    lines = run.record()
+    disable = [i for i, line in enumerate(lines) if re.match(r"message \S+ 10 0 0$", line)]
+    enable = [i for i, line in enumerate(lines) if re.match(r"message \S+ 10 1 0$", line)]
+    expect(disable and enable and disable[0] < enable[-1],
+           f"the product was not disabled while the windows ran and enabled after: {lines}")
+
+
+def accept(run, shots=None):
+    hint = run.desktop.wait_window(HINT)
+    if shots:
+        run.desktop.screenshot(hint, os.path.join(shots, "hint_window_x11.png"))
+    run.click_control(HINT, "HintUpdateWnd.xml", "okbtn")
+    return run.desktop.wait_window(PROGRESS)
+
+
+# The cases: what the person does, and what must follow.
+def case_no_update(run, shots):
+    run.service.__exit__()
+    with open(os.path.join(run.service.release_dir, "answer.json"), "w") as f:
+        f.write('{"code": 0, "data": {"version": "1.0.0", "blockurl": []}}')
+    run.service.__enter__()
+    with open(os.path.join(run.app_dir, "update.ini"), "w") as f:
+        f.write(f"[UPDATE]\nis_test=1\nhost=127.0.0.1:{run.service.port}\n")
+    run.start_updater("no_update")
+    expect(run.finish(timeout=20) == 0, "exit code")
+    expect(not run.desktop.find_windows(HINT), "a hint window was shown")
+    expect_log(run, r"No need update")
+    expect_untouched(run)
+    expect_not_installed(run)
+
+
+def decline_with(action):
+    def case(run, shots):
+        run.start_updater("decline")
+        hint = run.desktop.wait_window(HINT)
+        x, y, _, _ = run.desktop.geometry(hint)
+        if action == "Return":
+            run.desktop.key(hint, "Return")
+        else:
+            run.click_control(HINT, "HintUpdateWnd.xml", action)
+        expect(run.finish(timeout=20) == 0, "exit code")
+        expect_raised(run)
+        expect_not_installed(run)
+        expect_enabled_again(run)
+        expect_no_log(run, r"UpdateFileName")
+    return case
+
+
+def case_accept_install(run, shots):
+    run.start_updater("accept")
+    progress = accept(run, shots)
+    if shots:
+        time.sleep(0.5)
+        run.desktop.screenshot(progress, os.path.join(shots, "update_window_x11.png"))
+    expect(run.finish() == 0, "exit code")
+    expect_closed_by_message(run)
+    expect_installed(run)
+    expect_log(run, r"Update File Md5: " + run.service.md5 + r"\s+Local File Md5: " + run.service.md5)
+    expect_no_log(run, r"InstallUpdate =>")
+
+
+def case_kill_after_2s(run, shots):
+    run.start_updater("kill")
+    accept(run)
+    wait_until(lambda: "quit ignored" in run.record(), RUN_TIMEOUT, "the quit message to reach the product")
+    asked = time.monotonic()
+    wait_until(lambda: not run.product_running(), 10, "the product to be killed")
+    waited_ms = (run.product_end - asked) * 1000
+    expect(run.product.returncode == -9, f"the product ended with {run.product.returncode}, expected SIGKILL")
+    expect(waited_ms >= 2000 - 60, f"the product was killed after {waited_ms:.0f} ms, expected the 2000 ms wait")
+    expect(run.finish() == 0, "exit code")
+    expect_installed(run)
+
+
+def case_min_version_close(run, shots):
+    run.start_updater("minver")
+    run.click_control(HINT, "HintUpdateWnd.xml", "cancelbtn")
+    expect(run.finish(timeout=20) == 0, "exit code")
+    expect_closed_by_message(run)
+    expect_not_installed(run)
+
+
+def case_stop_confirmed(run, shots):
+    run.start_updater("stop")
+    accept(run)
+    run.click_control(PROGRESS, "UpdateWnd.xml", "closebtn")
+    box = run.desktop.wait_window(BOX)
+    if shots:
+        run.desktop.screenshot(box, os.path.join(shots, "stop_box_x11.png"))
+    run.answer_box("Return")
+    expect(run.finish() == 0, "exit code")
+    expect_raised(run)
+    expect_not_installed(run)
+
+
+def case_stop_declined(run, shots):
+    run.start_updater("stop_declined")
+    accept(run)
+    run.click_control(PROGRESS, "UpdateWnd.xml", "closebtn")
+    run.answer_box("Escape")
+    expect(run.finish() == 0, "exit code")
+    expect_closed_by_message(run)
+    expect_installed(run)
+
+
+def retry_after(fault):
+    def case(run, shots):
+        good = run.service.package
+        if fault == "404":
+            run.service.hide_package()
+        else:
+            shutil.copy2(good, good + ".good")
+            with open(good, "r+b") as f:
+                f.seek(1000)
+                f.write(b"corrupted")
+        run.start_updater("retry")
+        accept(run)
+        box = run.desktop.wait_window(BOX, timeout=RUN_TIMEOUT)
+        if shots:
+            run.desktop.screenshot(box, os.path.join(shots, "retry_box_x11.png"))
+        if fault == "404":
+            run.service.restore_package()
+            expect_log(run, r"segment|download of")
+        else:
+            os.replace(good + ".good", good)
+            expect_log(run, r"Update File Md5: " + run.service.md5 + r"\s+Local File Md5: (?!" + run.service.md5 + ")")
+        run.answer_box("Return")
+        expect(run.finish() == 0, "exit code")
+        expect_closed_by_message(run)
+        expect_installed(run)
+    return case
+
+
+def case_retry_declined(run, shots):
+    run.service.hide_package()
+    run.start_updater("retry_declined")
+    accept(run)
+    run.answer_box("Escape")
+    expect(run.finish() == 0, "exit code")
+    expect_untouched(run)
+    expect_not_installed(run)
+
+
+def case_alt_f4_during_download(run, shots):
+    run.start_updater("altf4")
+    progress = accept(run)
+    run.desktop.key(progress, "alt+F4")
+    expect(run.finish() == 0, "exit code")
+    expect(not run.desktop.find_windows(BOX), "a confirmation was asked")
+    expect_untouched(run)
+    expect_not_installed(run)
+
+
+def case_second_updater(run, shots):
+    run.start_updater("single")
+    run.desktop.wait_window(HINT)
+    first = run.updater
+    first_log = run.log
+    env = dict(run.desktop.env, TAMSA_INSTANCE_SCOPE="single")
+    started = time.monotonic()
+    second = subprocess.run([os.path.join(run.app_dir, "TamsaUpdate")] + run.updater_args(), cwd=run.app_dir,
+                            env=env, capture_output=True, text=True, timeout=20)
+    expect(second.returncode == 0, f"second updater exit code {second.returncode}")
+    expect(second.stderr.strip() == "", f"the second updater logged: {second.stderr}")
+    expect(len(run.desktop.find_windows(HINT)) == 1, "a second hint window appeared")
+    expect(first.poll() is None, "the first updater ended")
+    run.updater, run.log = first, first_log
+    run.click_control(HINT, "HintUpdateWnd.xml", "closebtn")
+    expect(run.finish(timeout=20) == 0, "exit code")
+
+
+def case_not_a_window(run, shots):
+    run.hwnd = 12345
+    run.start_updater("nowindow")
+    hint = run.desktop.wait_window(HINT)
+    x, y, width, height = run.desktop.geometry(hint)
+    expect("WM_TRANSIENT_FOR" not in run.desktop.property(hint, "WM_TRANSIENT_FOR") or
+           "not found" in run.desktop.property(hint, "WM_TRANSIENT_FOR"), "the hint window has an owner")
+    expect(abs((x + width // 2) - run.desktop.width // 2) <= 2, f"hint window not centred horizontally: x={x}")
+    run.click_control(HINT, "HintUpdateWnd.xml", "closebtn")
+    expect(run.finish(timeout=20) == 0, "exit code")
+    expect_untouched(run)
+    expect_not_installed(run)
+
+
+CASES = {
+    "no_update": (case_no_update, {}),
+    "decline_close": (decline_with("closebtn"), {}),
+    "decline_cancel": (decline_with("cancelbtn"), {}),
+    "decline_return": (decline_with("Return"), {}),
+    "accept_install": (case_accept_install, {}),
+    "kill_after_2s": (case_kill_after_2s, {"ignore_quit": True}),
+    "min_version_close": (case_min_version_close, {"product_version": "1.0.0", "min_version": "1.5.0"}),
+    "stop_confirmed": (case_stop_confirmed, {"rate": 1024 * 1024}),
+    "stop_declined": (case_stop_declined, {"rate": 2 * 1024 * 1024}),
+    "retry_after_404": (retry_after("404"), {}),
+    "retry_after_bad_digest": (retry_after("digest"), {}),
+    "retry_declined": (case_retry_declined, {}),
+    "alt_f4_during_download": (case_alt_f4_during_download, {"rate": 2 * 1024 * 1024}),
+    "second_updater": (case_second_updater, {}),
+    "not_a_window": (case_not_a_window, {}),
+}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("build_dir")
+    parser.add_argument("case", choices=sorted(CASES))
+    parser.add_argument("--shots", help="folder for screenshots of the windows")
+    parser.add_argument("--keep", action="store_true", help="keep the scratch folder")
+    options = parser.parse_args()
+    build_dir = os.path.abspath(options.build_dir)
+    case, settings = CASES[options.case]
+    work = make_scratch(f"tamsa-e2e-{options.case}-")
+    try:
+        with Desktop(work) as desktop:
+            with Run(build_dir, work, desktop, **settings) as run:
+                # Each run has a marker scope of its own, so parallel runs never meet.
+                scope = f"{os.getpid()}-{options.case}"
+                original = run.start_updater
+                run.start_updater = lambda _tag: original(scope)
+                case(run, options.shots)
+        print(f"{options.case}: passed")
+        return 0
+    except TestFailure as failure:
+        print(f"{options.case}: FAILED: {failure}", file=sys.stderr)
+        for name in ("updater.log", "product.record", "service.log"):
+            path = os.path.join(work, name)
+            if os.path.exists(path):
+                print(f"--- {name}", file=sys.stderr)
+                print(open(path, errors="replace").read()[-4000:], file=sys.stderr)
+        return 1
+    finally:
+        if not options.keep:
+            remove_scratch(work)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Makes a sample release of the sample product for the local update service:
+# an installer package and the service's answer that offers it.
+#   make_release.sh --out DIR --product-dir DIR --version V --from V0
+#                   [--min V] [--size BYTES] [--md5 HEX]
+# DIR/packages/sample-setup-V.sh is a real installer: started by the updater,
+# it writes V into the product's version.txt, appends a line to install.log
+# and, when the product folder has a restart.sh, starts it detached (so the
+# new version comes up). Random bytes after its last command pad it to
+# --size (default 4 MiB) so that it is fetched in four ranges.
+# DIR/answer.json offers V to a product running V0 (--min sets min_ver,
+# default V0; --md5 announces a wrong digest on purpose). The answer names
+# the service as {host}, which update_service fills in. Prints the package
+# path and its MD5 digest.
+set -euo pipefail
+
+out="" product_dir="" version="" from="" min="" size=$((4 * 1024 * 1024)) md5_override=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --out) out=$2 ;;
+    --product-dir) product_dir=$2 ;;
+    --version) version=$2 ;;
+    --from) from=$2 ;;
+    --min) min=$2 ;;
+    --size) size=$2 ;;
+    --md5) md5_override=$2 ;;
+    *) echo "make_release.sh: unknown option $1" >&2; exit 2 ;;
+  esac
+  shift 2
+done
+if [ -z "$out" ] || [ -z "$product_dir" ] || [ -z "$version" ] || [ -z "$from" ]; then
+  echo "usage: make_release.sh --out DIR --product-dir DIR --version V --from V0 [--min V] [--size BYTES] [--md5 HEX]" >&2
+  exit 2
+fi
+case "$version$from$min" in
+  *[!A-Za-z0-9._-]*) echo "make_release.sh: versions are letters, digits, '.', '_' and '-'" >&2; exit 2 ;;
+esac
+[ -n "$min" ] || min=$from
+product_dir=$(cd "$product_dir" && pwd)
+case "$product_dir" in *\'*) echo "make_release.sh: the product folder's path may not hold a quote" >&2; exit 2 ;; esac
+
+mkdir -p "$out/packages"
+package="$out/packages/sample-setup-$version.sh"
+cat > "$package" <<SCRIPT
+#!/bin/sh
+# Installer of the sample product, version $version.
+product_dir='$product_dir'
+printf '%s\n' '$version' > "\$product_dir/version.txt.new" && mv "\$product_dir/version.txt.new" "\$product_dir/version.txt"
+printf 'installed %s from %s by pid %s\n' '$version' "\$0" "\$\$" >> "\$product_dir/install.log"
+if [ -x "\$product_dir/restart.sh" ]; then
+  setsid "\$product_dir/restart.sh" </dev/null >/dev/null 2>&1 &
+fi
+exit 0
+SCRIPT
+chmod +x "$package"
+current=$(stat -c %s "$package")
+if [ "$size" -gt "$current" ]; then
+  head -c $((size - current)) /dev/urandom >> "$package"
+fi
+digest=$(md5sum "$package" | cut -d' ' -f1)
+announced=${md5_override:-$digest}
+
+name=$(basename "$package")
+cat > "$out/answer.json" <<JSON
+{"code": 0, "data": {"version": "$version", "min_ver": "$min",
+ "blockurl": [{"url": "http://{host}/packages/$name", "md5": "$announced", "type": 1, "ver_range": "$from-$version"}]}}
+JSON
+echo "package=$package"
+echo "md5=$digest"
