@@ -4,6 +4,7 @@
 #include "app/text_utils.h"
 #include "app/update_task.h"
 #include "download/md5.h"
+#include "download/package_download.h"
 
 namespace {
 
@@ -26,15 +27,23 @@ bool equal_ignoring_case(const std::string& a, const std::string& b) {
 
 }  // namespace
 
+bool package_digest_matches(const std::string& expected_md5, const std::string& local_md5) {
+    if (expected_md5.empty()) {
+        return true;
+    }
+    if (!equal_ignoring_case(local_md5, expected_md5)) {
+        debug_log("[TamsaUpdate]:  Update File Md5: %s  Local File Md5: %s \n", expected_md5.c_str(),
+                  local_md5.c_str());
+        return false;
+    }
+    return true;
+}
+
 bool update_task::verify_package_md5() {
     if (package_md5.empty()) {
         return true;
     }
     std::string local_md5;
     file_md5(package_path, local_md5);
-    if (!equal_ignoring_case(local_md5, package_md5)) {
-        debug_log("[TamsaUpdate]:  Update File Md5: %s  Local File Md5: %s \n", package_md5.c_str(), local_md5.c_str());
-        return false;
-    }
-    return true;
+    return package_digest_matches(package_md5, local_md5);
 }
