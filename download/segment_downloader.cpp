@@ -228,6 +228,9 @@ void segment_downloader::prepare_download() {
             return;
         }
     }
+    if (resumed_bytes_ > 0) {
+        count_progress(0);  // progress starts from what is already held
+    }
     // Multiplexing is a wish; a libcurl without HTTP/2 refuses it and uses one connection per segment.
     (void)curl_multi_setopt(transfers_->multi, CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
     int running = 0;
@@ -322,9 +325,9 @@ bool segment_downloader::setup_segment(segment_sink& sink) {
     sink.written = sink.held;
     part_files_.push_back(file);
     if (sink.held > 0) {
-        // Progress starts from what is already held.
         resumed_bytes_ += sink.held;
-        count_progress(static_cast<std::int64_t>(sink.held));
+        std::lock_guard<std::mutex> guard(lock_);
+        bytes_done_ += sink.held;
     }
     if (sink.ranged && sink.held == sink.expected) {
         // Nothing is left to fetch of this segment.
