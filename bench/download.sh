@@ -1,41 +1,48 @@
 #!/usr/bin/env bash
-# Download benchmark: package_fetch (four segments, join, digest) against
-# curl + md5sum and aria2c -x4 -s4 + md5sum, served by nginx on 127.0.0.1,
-# once with a per-connection rate limit and once unlimited; then file_md5
-# against md5sum, and package_fetch's peak memory for a small and a large
-# package. Usage: bench/download.sh [build-dir]   (default: build)
+# Download benchmark, served from 127.0.0.1 only:
+#  1. package_fetch (probe, four segments, join, digest) against curl's
+#     four-range parallel transfer + cat + md5sum and against aria2c -x4 with
+#     its MD5 check; alternating runs, medians; capped at RATE per connection
+#     (CAPPED_MIB package) and uncapped (UNCAPPED_MIB package), from nginx;
+#  2. package_fetch's peak memory for a 1 MiB and a 1 GiB package;
+#  3. resume: a host that cuts every segment halfway on its first request,
+#     `package_fetch --retries 1`, the bytes it served; and the same with a
+#     file that changes (new ETag) between the attempts.
+# Usage: bench/download.sh [build-dir]   (default: build)
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 BUILD="$(cd "${1:-$ROOT/build}" && pwd)"
 FETCH="$BUILD/package_fetch"
 NGINX=/usr/sbin/nginx
-SIZE_MIB=${SIZE_MIB:-256}
+CAPPED_MIB=${CAPPED_MIB:-64}
+UNCAPPED_MIB=${UNCAPPED_MIB:-256}
 RATE=${RATE:-8m}
-RUNS=${RUNS:-3}
+RUNS=${RUNS:-5}
 
-for tool in "$FETCH" "$NGINX" /usr/bin/time curl aria2c md5sum; do
+for tool in "$FETCH" "$NGINX" /usr/bin/time curl aria2c md5sum python3; do
   command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
 done
 
 WORK="$(mktemp -d /tmp/tamsa_bench_download.XXXXXX)"
-NGINX_PID=""
+PIDS=()
 cleanup() {
-  if [[ -n "$NGINX_PID" ]]; then
-    kill "$NGINX_PID" 2>/dev/null || true
-    wait "$NGINX_PID" 2>/dev/null || true
-  fi
-  rm -f "$BUILD"/bench_pkg_*.bin-[0-3]
+  for pid in "${PIDS[@]}"; do
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
   rm -rf "$WORK"
 }
 trap cleanup EXIT INT TERM
 
 mkdir -p "$WORK/www" "$WORK/out"
 echo "making packages in $WORK ..."
-head -c $((SIZE_MIB * 1024 * 1024)) /dev/urandom > "$WORK/www/pkg.bin"
+head -c $((CAPPED_MIB * 1024 * 1024)) /dev/urandom > "$WORK/www/capped.bin"
+head -c $((UNCAPPED_MIB * 1024 * 1024)) /dev/urandom > "$WORK/www/uncapped.bin"
 head -c $((1024 * 1024)) /dev/urandom > "$WORK/www/small.bin"
 head -c $((1024 * 1024 * 1024)) /dev/urandom > "$WORK/www/large.bin"
-PKG_MD5="$(md5sum "$WORK/www/pkg.bin" | cut -d' ' -f1)"
+head -c $((CAPPED_MIB * 1024 * 1024)) /dev/urandom > "$WORK/www/changed.bin"
+md5_of() { md5sum "$1" | cut -d' ' -f1; }
 
 start_nginx() {
   local port
@@ -62,83 +69,106 @@ http {
 }
 CONF
     "$NGINX" -p "$WORK" -c "$WORK/nginx.conf" -e "$WORK/error.log" &
-    NGINX_PID=$!
+    local pid=$!
     for _ in $(seq 1 50); do
-      if curl -s -o /dev/null "http://127.0.0.1:$port/small.bin"; then PORT=$port; return 0; fi
-      kill -0 "$NGINX_PID" 2>/dev/null || break
+      if curl -s -o /dev/null "http://127.0.0.1:$port/small.bin"; then PORT=$port; PIDS+=("$pid"); return 0; fi
+      kill -0 "$pid" 2>/dev/null || break
       sleep 0.1
     done
-    kill "$NGINX_PID" 2>/dev/null || true
-    wait "$NGINX_PID" 2>/dev/null || true
-    NGINX_PID=""
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
   done
   echo "nginx did not start" >&2
   exit 1
 }
 
-now() { date +%s.%N; }
-elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
-# The best (lowest) of the runs, in seconds.
-best() { printf '%s\n' "$@" | sort -g | head -1; }
 
-run_fetch() {  # url -> seconds (checks the digest)
-  local line
-  line="$("$FETCH" "$1" "$WORK/out/bench_pkg_fetch.bin" "$PKG_MD5" 2>/dev/null)" || { echo "package_fetch failed: $line" >&2; exit 1; }
-  rm -f "$WORK/out/bench_pkg_fetch.bin"
-  sed -E 's/.*seconds=([0-9.]+).*/\1/' <<<"$line"
+# timed LABEL-FILE COMMAND...: runs the command, appends its wall seconds to
+# $WORK/LABEL-FILE; a failing command ends the benchmark.
+timed() {
+  local file="$WORK/$1"; shift
+  /usr/bin/time -f "%e %M" -o "$WORK/time.out" "$@" > "$WORK/cmd.out" 2>&1 ||
+    { echo "failed: $*" >&2; tail -5 "$WORK/cmd.out" >&2; exit 1; }
+  cut -d' ' -f1 "$WORK/time.out" >> "$file"
 }
 
-run_curl() {  # url -> seconds for one connection + md5sum
-  local start end
-  start=$(now)
-  curl -s -o "$WORK/out/curl.bin" "$1"
-  [[ "$(md5sum "$WORK/out/curl.bin" | cut -d' ' -f1)" == "$PKG_MD5" ]] || { echo "curl copy differs" >&2; exit 1; }
-  end=$(now)
-  rm -f "$WORK/out/curl.bin"
-  elapsed "$start" "$end"
+fetch_run() {  # url md5
+  "$FETCH" "$1" "$WORK/out/fetch.bin" "$2"
+  rm -f "$WORK/out/fetch.bin"
 }
 
-run_aria() {  # url -> seconds for four connections + md5sum
-  local start end
-  start=$(now)
-  aria2c -q -x4 -s4 -k1M --file-allocation=none --allow-overwrite=true -d "$WORK/out" -o aria.bin "$1"
-  [[ "$(md5sum "$WORK/out/aria.bin" | cut -d' ' -f1)" == "$PKG_MD5" ]] || { echo "aria2c copy differs" >&2; exit 1; }
-  end=$(now)
+curl_run() {  # url size md5: four ranges in parallel, joined with cat, checked with md5sum
+  local q=$(($2 / 4)) o="$WORK/out/curl.bin"
+  curl -s --parallel --parallel-max 4 \
+    -r 0-$((q - 1)) -o "$o.0" "$1" --next -s -r $q-$((2 * q - 1)) -o "$o.1" "$1" \
+    --next -s -r $((2 * q))-$((3 * q - 1)) -o "$o.2" "$1" --next -s -r $((3 * q))-$(($2 - 1)) -o "$o.3" "$1"
+  cat "$o.0" "$o.1" "$o.2" "$o.3" > "$o"
+  rm -f "$o.0" "$o.1" "$o.2" "$o.3"
+  [[ "$(md5sum "$o" | cut -d' ' -f1)" == "$3" ]] || { echo "curl's copy differs" >&2; return 1; }
+  rm -f "$o"
+}
+
+aria_run() {  # url md5: four connections, aria2c's own MD5 check
+  aria2c -q -x4 -s4 -k1M --file-allocation=none --allow-overwrite=true --checksum=md5="$2" \
+    -d "$WORK/out" -o aria.bin "$1"
   rm -f "$WORK/out/aria.bin"
-  elapsed "$start" "$end"
 }
 
-compare() {  # label url
-  local f=() c=() a=()
-  for _ in $(seq 1 "$RUNS"); do
-    f+=("$(run_fetch "$2")"); c+=("$(run_curl "$2")"); a+=("$(run_aria "$2")")
+export -f fetch_run curl_run aria_run
+export FETCH WORK
+
+compare() {  # label url file
+  local size md5 tag
+  size=$(stat -c %s "$WORK/www/$3")
+  md5=$(md5_of "$WORK/www/$3")
+  tag=$(tr -c 'a-z' '_' <<<"$1")
+  rm -f "$WORK/$tag".*
+  # A warm-up of each, then alternating runs.
+  fetch_run "$2" "$md5" > /dev/null 2>&1
+  for i in $(seq 1 "$RUNS"); do
+    timed "$tag.fetch" bash -c 'fetch_run "$0" "$1"' "$2" "$md5"
+    timed "$tag.curl" bash -c 'curl_run "$0" "$1" "$2"' "$2" "$size" "$md5"
+    timed "$tag.aria" bash -c 'aria_run "$0" "$1"' "$2" "$md5"
   done
-  local bf bc ba
-  bf=$(best "${f[@]}"); bc=$(best "${c[@]}"); ba=$(best "${a[@]}")
-  echo "$1: package_fetch ${bf}s, curl+md5sum ${bc}s, aria2c+md5sum ${ba}s;" \
-       "speed vs curl $(ratio "$bc" "$bf")x, vs aria2c $(ratio "$ba" "$bf")x"
+  local f c a
+  f=$(median $(cat "$WORK/$tag.fetch")); c=$(median $(cat "$WORK/$tag.curl")); a=$(median $(cat "$WORK/$tag.aria"))
+  printf '%-34s package_fetch %6.3fs  curl x4+cat+md5sum %6.3fs  aria2c -x4+md5 %6.3fs  package_fetch/curl %s  package_fetch/aria2c %s\n' \
+    "$1:" "$f" "$c" "$a" "$(ratio "$f" "$c")" "$(ratio "$f" "$a")"
 }
 
-max_rss_kib() {  # url target -> KiB
-  /usr/bin/time -v "$FETCH" "$1" "$2" 2>&1 >/dev/null | awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }'
-  rm -f "$2"
+peak_kib() {  # url
+  /usr/bin/time -f "%M" -o "$WORK/peak.out" "$FETCH" "$1" "$WORK/out/peak.bin" > /dev/null 2>&1
+  rm -f "$WORK/out/peak.bin"
+  cat "$WORK/peak.out"
+}
+
+resume_case() {  # label mode: one package_fetch --retries 1 against the cutting host
+  local dir="$WORK/resume_$2" expected
+  mkdir -p "$dir"
+  expected=$(md5_of "$WORK/www/capped.bin")
+  [[ "$2" == change ]] && expected=$(md5_of "$WORK/www/changed.bin")
+  python3 "$ROOT/bench/resume_host.py" --file "$WORK/www/capped.bin" --next-file "$WORK/www/changed.bin" \
+    --mode "$2" --port-file "$dir/port" --count-file "$dir/count" &
+  PIDS+=("$!")
+  for _ in $(seq 1 50); do [[ -s "$dir/port" ]] && break; sleep 0.1; done
+  local line size served
+  line=$("$FETCH" --retries 1 "http://127.0.0.1:$(cat "$dir/port")/pkg.bin" "$WORK/out/resume.bin" "$expected" 2>/dev/null) || true
+  size=$(stat -c %s "$WORK/www/capped.bin")
+  served=$(cat "$dir/count")
+  local identical=no
+  [[ -f "$WORK/out/resume.bin" && "$(md5_of "$WORK/out/resume.bin")" == "$expected" ]] && identical=yes
+  rm -f "$WORK/out/resume.bin"
+  printf '%-34s %s; byte-identical %s; served %d bytes = %s x the package\n' \
+    "$1:" "$line" "$identical" "$served" "$(ratio "$served" "$size")"
 }
 
 start_nginx
-echo "nginx on 127.0.0.1:$PORT, package ${SIZE_MIB} MiB, best of $RUNS runs"
-compare "limited to $RATE per connection" "http://127.0.0.1:$PORT/limited/pkg.bin"
-compare "unlimited" "http://127.0.0.1:$PORT/pkg.bin"
-
-cat "$WORK/www/pkg.bin" > /dev/null
-m=() s=()
-for _ in $(seq 1 "$RUNS"); do
-  m+=("$("$FETCH" --md5 "$WORK/www/pkg.bin" | sed -E 's/.*seconds=([0-9.]+).*/\1/')")
-  start=$(now); md5sum "$WORK/www/pkg.bin" > /dev/null; end=$(now); s+=("$(elapsed "$start" "$end")")
-done
-bm=$(best "${m[@]}"); bs=$(best "${s[@]}")
-echo "md5 of ${SIZE_MIB} MiB: file_md5 ${bm}s, md5sum ${bs}s; speed vs md5sum $(ratio "$bs" "$bm")x"
-
-small=$(max_rss_kib "http://127.0.0.1:$PORT/small.bin" "$WORK/out/bench_pkg_small.bin")
-large=$(max_rss_kib "http://127.0.0.1:$PORT/large.bin" "$WORK/out/bench_pkg_large.bin")
-echo "peak memory of package_fetch: 1 MiB package ${small} KiB, 1 GiB package ${large} KiB"
+echo "nginx on 127.0.0.1:$PORT; medians of $RUNS alternating runs"
+compare "capped $RATE/connection, ${CAPPED_MIB} MiB" "http://127.0.0.1:$PORT/limited/capped.bin" capped.bin
+compare "uncapped, ${UNCAPPED_MIB} MiB" "http://127.0.0.1:$PORT/uncapped.bin" uncapped.bin
+echo "peak memory of package_fetch: 1 MiB package $(peak_kib "http://127.0.0.1:$PORT/small.bin") KiB," \
+     "1 GiB package $(peak_kib "http://127.0.0.1:$PORT/large.bin") KiB"
+resume_case "resume, every segment cut once" drop
+resume_case "resume, file changed (new ETag)" change

@@ -22,16 +22,16 @@ std::string package_path_for(const std::string& package_url) {
 }
 
 bool fetch_package(update_task& task, const std::string& encoded_url, transfer_limits limits) {
-    bool ok = false;
-    {
-        segment_downloader engine(encoded_url, encoded_url, task.package_path, task.progress_window,
-                                  download_flags{&task.progress_paused, &g_update_cancelled}, limits);
-        ok = engine.download();
+    segment_downloader engine(encoded_url, encoded_url, task.package_path, task.progress_window,
+                              download_flags{&task.progress_paused, &g_update_cancelled}, limits);
+    if (!engine.download()) {
+        return false;
     }
-    if (ok) {
-        ok = task.verify_package_md5();
+    // The digest taken while the package arrived spares reading it again.
+    if (!engine.package_digest().empty()) {
+        return package_digest_matches(task.package_md5, engine.package_digest());
     }
-    return ok;
+    return task.verify_package_md5();
 }
 
 bool update_task::download_package() {

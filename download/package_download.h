@@ -20,4 +20,8 @@ std::string package_path_for(const std::string& package_url);
 // One attempt: the segmented download of encoded_url into task.package_path,
 // then the digest check against task.package_md5. Progress goes to
 // task.progress_window. True when the package is complete and verified.
+// The digest check: true when expected_md5 is empty or equals local_md5
+// ignoring case; a mismatch is logged with both digests.
+bool package_digest_matches(const std::string& expected_md5, const std::string& local_md5);
+
 bool fetch_package(update_task& task, const std::string& encoded_url, transfer_limits limits = {});

@@ -2,10 +2,13 @@
 // that decide whether every segment delivered exactly its range.
 #include "download/segment_downloader.h"
 
+#include <climits>
 #include <string_view>
 
 #include "core/text_utils.h"
 #include "core/update_messages.h"
+#include "download/resume_store.h"
+#include "download/segment_transfer.h"
 #include "platform/files.h"
 #include "platform/message_queue.h"
 
@@ -13,10 +16,12 @@ namespace {
 
 // The longest wait for socket activity per pass, so the cancel flag is seen promptly.
 constexpr int MAX_WAIT_MS = 1000;
-// libcurl's receive buffer; larger chunks mean fewer writes and messages.
-constexpr long RECEIVE_BUFFER_BYTES = 256 * 1024;
+// libcurl's receive buffer per transfer: each chunk is written straight to
+// its part file, so this is also the size of one write.
+constexpr long RECEIVE_BUFFER_BYTES = 64 * 1024;
 constexpr long MAX_REDIRECTS = 5;
-constexpr std::size_t PART_BUFFER_BYTES = 1024 * 1024;
+// Reading back part-file bytes for the digest.
+constexpr std::size_t DIGEST_BLOCK_BYTES = 16 * 1024;
 
 bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
     if (text.size() < prefix.size()) {
@@ -47,6 +52,31 @@ std::size_t collect_header(char* data, std::size_t size, std::size_t count, void
     return size * count;
 }
 
+// The validator of the last response head in headers (redirects come first):
+// its strong ETag, else its Last-Modified date, else nothing. A weak ETag
+// cannot prove that two byte ranges come from the same file.
+std::string validator_of(std::string_view headers) {
+    std::string etag;
+    std::string last_modified;
+    while (!headers.empty()) {
+        const std::size_t end = headers.find('\n');
+        const std::string_view line = headers.substr(0, end);
+        headers = end == std::string_view::npos ? std::string_view() : headers.substr(end + 1);
+        if (line.starts_with("HTTP/")) {
+            etag.clear();
+            last_modified.clear();
+        } else if (starts_with_ignoring_case(line, "etag:")) {
+            etag = std::string(trim(line.substr(5)));
+        } else if (starts_with_ignoring_case(line, "last-modified:")) {
+            last_modified = std::string(trim(line.substr(14)));
+        }
+    }
+    if (!etag.empty() && !etag.starts_with("W/")) {
+        return etag;
+    }
+    return last_modified;
+}
+
 // Options shared by the probe and the segments: certificate checks off,
 // redirects followed, and bounds that end a dead or stalled transfer.
 bool set_common_options(CURL* handle, const std::string& url, const transfer_limits& limits) {
@@ -60,6 +90,25 @@ bool set_common_options(CURL* handle, const std::string& url, const transfer_lim
     ok = curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, limits.low_speed_bytes) == CURLE_OK && ok;
     ok = curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, limits.low_speed_time_s) == CURLE_OK && ok;
     return ok;
+}
+
+// A part file without a stdio buffer: libcurl's chunks are large enough to
+// go to the disk as they are.
+std::FILE* open_part(const std::string& path, const char* mode) {
+    std::FILE* file = std::fopen(path.c_str(), mode);
+    if (file != nullptr) {
+        // A stream that keeps its stdio buffer still works, with one more copy.
+        (void)std::setvbuf(file, nullptr, _IONBF, 0);
+    }
+    return file;
+}
+
+// The size of an open part file; -1 when it cannot be told.
+long file_size_of(std::FILE* file) {
+    if (std::fseek(file, 0, SEEK_END) != 0) {
+        return -1;
+    }
+    return std::ftell(file);
 }
 
 }  // namespace
@@ -76,7 +125,13 @@ std::string part_path_of(const std::string& target_path, int index) {
 segment_downloader::segment_downloader(const std::string& url, const std::string& probe_url,
                                        const std::string& target_path, platform::window_handle window,
                                        download_flags flags, transfer_limits limits)
-    : url_(url), probe_url_(probe_url), target_path_(target_path), window_(window), flags_(flags), limits_(limits) {}
+    : transfers_(std::make_unique<transfer_set>()),
+      url_(url),
+      probe_url_(probe_url),
+      target_path_(target_path),
+      window_(window),
+      flags_(flags),
+      limits_(limits) {}
 
 bool segment_downloader::cancel_requested() const {
     return flags_.cancelled != nullptr && flags_.cancelled->load();
@@ -103,17 +158,20 @@ bool segment_downloader::download() {
         refetch_whole();
     }
     release_transfers();
+    count_resumed_bytes(resumed_bytes_);
     const bool complete = !cancelled_ && !setup_failed_ && !ranges_refused_ && segments_complete();
+    if (!complete) {
+        debug_log("[TamsaUpdate]: download of %s failed \n", url_.c_str());
+        keep_or_discard_parts();
+        return false;
+    }
     std::uint64_t expected_bytes = 0;
     for (const auto& sink : sinks_) {
         expected_bytes += sink->written;
     }
+    // The rest of the digest, while the part files are still open.
+    advance_digest();
     sinks_.clear();
-    if (!complete) {
-        debug_log("[TamsaUpdate]: download of %s failed \n", url_.c_str());
-        discard_parts();
-        return false;
-    }
     return join_parts(expected_bytes);
 }
 
@@ -131,6 +189,7 @@ void segment_downloader::refetch_whole() {
 bool segment_downloader::join_parts(std::uint64_t expected_bytes) {
     merge_segments();
     if (!merge_failed_ && merged_bytes_ == expected_bytes) {
+        finish_digest(merged_bytes_);
         return true;
     }
     debug_log("[TamsaUpdate]: joining the parts of %s failed \n", target_path_.c_str());
@@ -154,8 +213,8 @@ bool segment_downloader::check_file_name_validate() {
 }
 
 void segment_downloader::prepare_download() {
-    multi_ = curl_multi_init();
-    if (multi_ == nullptr) {
+    transfers_->multi = curl_multi_init();
+    if (transfers_->multi == nullptr) {
         debug_log("[TamsaUpdate]: curl_multi_init failed \n");
         setup_failed_ = true;
         return;
@@ -167,23 +226,43 @@ void segment_downloader::prepare_download() {
         prepare_whole_download();
         return;
     }
+    const std::vector<std::uint64_t> held = resumable_bytes(plan);
     for (std::uint32_t i = 0; i < plan.size(); ++i) {
-        if (!add_segment(static_cast<int>(i), &plan[i])) {
+        if (!add_segment(static_cast<int>(i), &plan[i], held[i])) {
             return;
         }
     }
+    if (resumed_bytes_ > 0) {
+        count_progress(0);  // progress starts from what is already held
+    }
     // Multiplexing is a wish; a libcurl without HTTP/2 refuses it and uses one connection per segment.
-    (void)curl_multi_setopt(multi_, CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
+    (void)curl_multi_setopt(transfers_->multi, CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
     int running = 0;
     // Transfer errors surface in the loop; this call only starts the requests.
-    (void)curl_multi_perform(multi_, &running);
+    (void)curl_multi_perform(transfers_->multi, &running);
+}
+
+// What each segment may keep of an earlier attempt at this package: nothing
+// unless that attempt saw the same validator and the same size that the
+// probe shows now.
+std::vector<std::uint64_t> segment_downloader::resumable_bytes(const std::vector<segment_range>& plan) {
+    std::vector<std::uint64_t> held(plan.size(), 0);
+    const std::optional<resume_point> point = take_resume_point(url_, target_path_);
+    if (!point || point->validator.empty() || point->validator != validator_ || point->total_size != total_size_ ||
+        point->held.size() != plan.size()) {
+        return held;
+    }
+    for (std::size_t i = 0; i < plan.size(); ++i) {
+        held[i] = point->held[i];
+    }
+    return held;
 }
 
 void segment_downloader::prepare_whole_download() {
-    if (multi_ == nullptr) {
-        multi_ = curl_multi_init();
+    if (transfers_->multi == nullptr) {
+        transfers_->multi = curl_multi_init();
     }
-    if (multi_ == nullptr) {
+    if (transfers_->multi == nullptr) {
         debug_log("[TamsaUpdate]: curl_multi_init failed \n");
         setup_failed_ = true;
         return;
@@ -192,63 +271,101 @@ void segment_downloader::prepare_whole_download() {
         std::lock_guard<std::mutex> guard(lock_);
         bytes_done_ = 0;
     }
-    (void)add_segment(0, nullptr);
+    digest_ = md5();
+    digest_segment_ = 0;
+    digest_offset_ = 0;
+    digest_bytes_ = 0;
+    (void)add_segment(0, nullptr, 0);
 }
 
-bool segment_downloader::add_segment(int index, const segment_range* range) {
-    CURL* handle = curl_easy_init();
-    if (handle == nullptr) {
-        debug_log("prepare_download curl_easy_init failed \n");
+bool segment_downloader::add_segment(int index, const segment_range* range, std::uint64_t held) {
+    auto sink = std::make_unique<segment_sink>();
+    sink->owner = this;
+    sink->index = index;
+    // A whole-file transfer has an empty range (last before first).
+    sink->range = range != nullptr ? *range : segment_range{0, -1};
+    sink->ranged = range != nullptr;
+    sink->expected = sink->ranged ? sink->range.length() : total_size_;
+    sink->held = held;
+    const bool ok = setup_segment(*sink);
+    // Once its part file is open the sink is kept, so the k-th part file and
+    // the k-th sink stay one segment's, and a started handle never outlives it.
+    if (sink->file != nullptr) {
+        sinks_.push_back(std::move(sink));
+    }
+    if (!ok) {
         setup_failed_ = true;
-        return false;
     }
-    // A whole-file transfer is set up with an empty range (last before first).
-    const std::int64_t first = range != nullptr ? range->first : 0;
-    const std::int64_t last = range != nullptr ? range->last : -1;
-    const std::size_t stored = handles_.size();
-    const bool configured = setup_segment(handle, index, first, last);
-    if (handles_.size() == stored) {
-        curl_easy_cleanup(handle);
-    }
-    if (!configured || curl_multi_add_handle(multi_, handle) != CURLM_OK) {
-        setup_failed_ = true;
-        return false;
-    }
-    return true;
+    return ok;
 }
 
-bool segment_downloader::setup_segment(CURL* handle, int index, std::int64_t first, std::int64_t last) {
-    const std::string path = part_path_of(target_path_, index);
+// Opens the segment's part file, keeping the bytes an earlier attempt left
+// when they can be trusted, and starts the transfer of the rest.
+bool segment_downloader::setup_segment(segment_sink& sink) {
+    const std::string path = part_path_of(target_path_, sink.index);
     part_names_.push_back(path);
-    std::FILE* file = std::fopen(path.c_str(), "wb+");
+    std::FILE* file = nullptr;
+    if (sink.held > 0) {
+        file = open_part(path, "rb+");
+        const long size = file != nullptr ? file_size_of(file) : -1;
+        // More bytes than the earlier attempt wrote (a part file longer than
+        // its segment, say) are not ours: start that segment from zero.
+        if (size >= 0 && static_cast<std::uint64_t>(size) <= sink.held) {
+            sink.held = static_cast<std::uint64_t>(size);
+        } else {
+            sink.held = 0;
+            if (file != nullptr) (void)std::fclose(file);  // reopened and truncated below
+            file = nullptr;
+        }
+    }
+    if (file == nullptr) {
+        file = open_part(path, "wb+");
+    }
     if (file == nullptr) {
         debug_log("[TamsaUpdate]: part file %s cannot be created \n", path.c_str());
         return false;
     }
-    // libcurl hands over at most 16 KiB per call; a larger stdio buffer turns
-    // those into few large writes. Without it stdio's own buffer serves.
-    auto buffer = std::make_unique<char[]>(PART_BUFFER_BYTES);
-    if (std::setvbuf(file, buffer.get(), _IOFBF, PART_BUFFER_BYTES) == 0) {
-        part_buffers_.push_back(std::move(buffer));
+    sink.file = file;
+    sink.written = sink.held;
+    part_files_.push_back(file);
+    if (sink.held > 0) {
+        resumed_bytes_ += sink.held;
+        std::lock_guard<std::mutex> guard(lock_);
+        bytes_done_ += sink.held;
     }
-    auto sink = std::make_unique<segment_sink>();
-    sink->file = file;
-    sink->owner = this;
-    sink->index = index;
-    sink->handle = handle;
-    sink->ranged = last >= first;
-    sink->range = {first, last};
-    sink->expected = sink->ranged ? sink->range.length() : total_size_;
+    if (sink.ranged && sink.held == sink.expected) {
+        // Nothing is left to fetch of this segment.
+        sink.finished = true;
+        sink.status = 206;
+        return true;
+    }
+    return start_transfer(sink);
+}
 
-    bool ok = set_common_options(handle, url_, limits_);
-    if (sink->ranged) {
-        ok = curl_easy_setopt(handle, CURLOPT_RANGE, range_text(sink->range).c_str()) == CURLE_OK && ok;
+// One request for what the segment still lacks; a resumed one carries the
+// validator, so a host whose file has changed answers with the whole file.
+bool segment_downloader::start_transfer(segment_sink& sink) {
+    CURL* handle = curl_easy_init();
+    if (handle == nullptr) {
+        debug_log("prepare_download curl_easy_init failed \n");
+        return false;
     }
-    ok = curl_easy_setopt(handle, CURLOPT_WRITEDATA, sink.get()) == CURLE_OK && ok;
+    bool ok = set_common_options(handle, url_, limits_);
+    if (sink.ranged) {
+        const segment_range rest{sink.range.first + static_cast<std::int64_t>(sink.held), sink.range.last};
+        ok = curl_easy_setopt(handle, CURLOPT_RANGE, range_text(rest).c_str()) == CURLE_OK && ok;
+    }
+    if (sink.held > 0) {
+        sink.if_range = "If-Range: " + validator_;
+        sink.request_headers = curl_slist_append(nullptr, sink.if_range.c_str());
+        ok = sink.request_headers != nullptr && ok;
+        ok = curl_easy_setopt(handle, CURLOPT_HTTPHEADER, sink.request_headers) == CURLE_OK && ok;
+    }
+    ok = curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink) == CURLE_OK && ok;
     ok = curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &segment_downloader::on_segment_data) == CURLE_OK && ok;
-    ok = curl_easy_setopt(handle, CURLOPT_HEADERDATA, sink.get()) == CURLE_OK && ok;
+    ok = curl_easy_setopt(handle, CURLOPT_HEADERDATA, &sink) == CURLE_OK && ok;
     ok = curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &segment_downloader::on_segment_header) == CURLE_OK && ok;
-    ok = curl_easy_setopt(handle, CURLOPT_PRIVATE, sink.get()) == CURLE_OK && ok;
+    ok = curl_easy_setopt(handle, CURLOPT_PRIVATE, &sink) == CURLE_OK && ok;
     ok = curl_easy_setopt(handle, CURLOPT_VERBOSE, 1L) == CURLE_OK && ok;
     ok = curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, RECEIVE_BUFFER_BYTES) == CURLE_OK && ok;
     // HTTP/2 where TLS negotiates it; refused by a libcurl without HTTP/2, and
@@ -258,11 +375,45 @@ bool segment_downloader::setup_segment(CURL* handle, int index, std::int64_t fir
     // multiplex; with an HTTP/1.1 host the waiting segments would queue up
     // behind the first one on its connection instead of running in parallel.
     (void)curl_easy_setopt(handle, CURLOPT_PIPEWAIT, probe_multiplexed_ ? 1L : 0L);
+    sink.handle = handle;
+    transfers_->handles.push_back(handle);
+    return ok && curl_multi_add_handle(transfers_->multi, handle) == CURLM_OK;
+}
 
-    sinks_.push_back(std::move(sink));
-    handles_.push_back(handle);
-    part_files_.push_back(file);
-    return ok;
+// The host would not resume the segment (its file changed, or it has no
+// validator to compare): the part file starts again from zero.
+bool segment_downloader::restart_segment(segment_sink& sink) {
+    release_handle(sink);
+    const std::string& path = part_names_[static_cast<std::size_t>(sink.index)];
+    // Its content is thrown away, so a failing close loses nothing.
+    (void)std::fclose(sink.file);
+    std::FILE* file = open_part(path, "wb+");
+    for (std::FILE*& part : part_files_) {
+        if (part == sink.file) part = file;
+    }
+    sink.file = file;
+    if (file == nullptr) {
+        debug_log("[TamsaUpdate]: part file %s cannot be created \n", path.c_str());
+        return false;
+    }
+    count_progress(-static_cast<std::int64_t>(sink.written));
+    resumed_bytes_ -= sink.held;
+    // The digest may already hold bytes of this segment.
+    if (digest_segment_ > static_cast<std::size_t>(sink.index) ||
+        (digest_segment_ == static_cast<std::size_t>(sink.index) && digest_offset_ > 0)) {
+        digest_ = md5();
+        digest_segment_ = 0;
+        digest_offset_ = 0;
+        digest_bytes_ = 0;
+    }
+    sink.held = 0;
+    sink.written = 0;
+    sink.checked = false;
+    sink.finished = false;
+    sink.restart = false;
+    sink.result = CURLE_OK;
+    sink.status = 0;
+    return start_transfer(sink);
 }
 
 std::uint64_t segment_downloader::query_content_length(const std::string& url) {
@@ -285,6 +436,8 @@ std::uint64_t segment_downloader::query_content_length(const std::string& url) {
         // The length of an error page is not the package's.
         if (status < 200 || status > 299) {
             length = -1;
+        } else {
+            validator_ = validator_of(headers);
         }
         long version = CURL_HTTP_VERSION_NONE;
         probe_multiplexed_ = curl_easy_getinfo(handle, CURLINFO_HTTP_VERSION, &version) == CURLE_OK &&
@@ -295,19 +448,27 @@ std::uint64_t segment_downloader::query_content_length(const std::string& url) {
 }
 
 void segment_downloader::run_transfer_loop() {
-    if (multi_ == nullptr) {
+    if (transfers_->multi == nullptr) {
         return;
     }
     int running = 0;
     for (;;) {
-        CURLMcode code = curl_multi_perform(multi_, &running);
+        CURLMcode code = curl_multi_perform(transfers_->multi, &running);
         if (code != CURLM_OK) {
             debug_log("[TamsaUpdate]: curl_multi_perform failed, code %d \n", static_cast<int>(code));
             setup_failed_ = true;
             break;
         }
         collect_finished();
-        if (running == 0 || ranges_refused_) {
+        if (setup_failed_ || ranges_refused_) {
+            break;
+        }
+        // A restarted segment is running again even when libcurl counted none.
+        bool active = running > 0;
+        for (const auto& sink : sinks_) {
+            active = active || (sink->handle != nullptr && !sink->finished);
+        }
+        if (!active) {
             break;
         }
         // Checked every pass, so a stop ends the loop even when no data arrives.
@@ -315,7 +476,7 @@ void segment_downloader::run_transfer_loop() {
             cancelled_ = true;
             break;
         }
-        code = curl_multi_poll(multi_, nullptr, 0, MAX_WAIT_MS, nullptr);
+        code = curl_multi_poll(transfers_->multi, nullptr, 0, MAX_WAIT_MS, nullptr);
         if (code != CURLM_OK) {
             std::fprintf(stderr, "curl_multi_fdset() failed, code %d.\n", static_cast<int>(code));
             setup_failed_ = true;
@@ -329,7 +490,7 @@ void segment_downloader::run_transfer_loop() {
 
 void segment_downloader::collect_finished() {
     int left = 0;
-    while (CURLMsg* msg = curl_multi_info_read(multi_, &left)) {
+    while (CURLMsg* msg = curl_multi_info_read(transfers_->multi, &left)) {
         if (msg->msg != CURLMSG_DONE) {
             continue;
         }
@@ -343,26 +504,71 @@ void segment_downloader::collect_finished() {
         if (curl_easy_getinfo(msg->easy_handle, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK) {
             sink->status = status;
         }
+        // A whole file in answer to a resumed range: the validator no longer matches.
+        if (sink->restart || (sink->held > 0 && sink->status == 200)) {
+            if (!restart_segment(*sink)) setup_failed_ = true;
+            continue;
+        }
         if (sink->result != CURLE_OK && !ranges_refused_) {
             debug_log("[TamsaUpdate]: segment %d ended with \"%s\" after %llu bytes, HTTP status %ld \n", sink->index,
                       curl_easy_strerror(sink->result), static_cast<unsigned long long>(sink->written), sink->status);
         }
+        advance_digest();
     }
 }
 
-void segment_downloader::release_transfers() {
-    for (CURL* handle : handles_) {
-        if (multi_ != nullptr) {
+void segment_downloader::release_handle(segment_sink& sink) {
+    if (sink.handle != nullptr) {
+        if (transfers_->multi != nullptr) {
             // A handle that never made it into the multi handle reports an error here; nothing to do about it.
-            (void)curl_multi_remove_handle(multi_, handle);
+            (void)curl_multi_remove_handle(transfers_->multi, sink.handle);
+        }
+        curl_easy_cleanup(sink.handle);
+        std::erase(transfers_->handles, sink.handle);
+        sink.handle = nullptr;
+    }
+    curl_slist_free_all(sink.request_headers);
+    sink.request_headers = nullptr;
+}
+
+void segment_downloader::release_transfers() {
+    for (const auto& sink : sinks_) {
+        release_handle(*sink);
+    }
+    // Handles whose segment never got a sink.
+    for (CURL* handle : transfers_->handles) {
+        if (transfers_->multi != nullptr) {
+            (void)curl_multi_remove_handle(transfers_->multi, handle);  // may not have been added
         }
         curl_easy_cleanup(handle);
     }
-    handles_.clear();
-    if (multi_ != nullptr) {
-        (void)curl_multi_cleanup(multi_);
-        multi_ = nullptr;
+    transfers_->handles.clear();
+    if (transfers_->multi != nullptr) {
+        (void)curl_multi_cleanup(transfers_->multi);
+        transfers_->multi = nullptr;
     }
+}
+
+// A failed attempt at a file with a validator leaves its part files to the
+// next attempt; anything else is thrown away.
+void segment_downloader::keep_or_discard_parts() {
+    const bool resumable = !cancelled_ && !ranges_refused_ && !validator_.empty() && sinks_.size() == segment_count &&
+                           part_names_.size() == segment_count && sinks_.front()->ranged;
+    if (!resumable) {
+        discard_parts();
+        return;
+    }
+    resume_point point{url_, target_path_, total_size_, validator_, part_names_, {}};
+    for (const auto& sink : sinks_) {
+        // Bytes the disk may not have taken are not held: the next attempt compares sizes.
+        const bool closed = sink->file != nullptr && std::fclose(sink->file) == 0;
+        point.held.push_back(closed ? sink->written : 0);
+        sink->file = nullptr;
+    }
+    part_files_.clear();
+    part_names_.clear();
+    sinks_.clear();
+    keep_resume_point(std::move(point));
 }
 
 void segment_downloader::discard_parts() {
@@ -373,7 +579,6 @@ void segment_downloader::discard_parts() {
         }
     }
     part_files_.clear();
-    part_buffers_.clear();
     for (const std::string& name : part_names_) {
         (void)platform::delete_file(name);  // a part never created fails here, as it should
     }
@@ -418,7 +623,12 @@ bool segment_downloader::check_response_head(segment_sink& sink) {
     }
     sink.status = status;
     if (sink.ranged && status == 200) {
-        ranges_refused_ = true;
+        // To a resumed request this says the file has changed; to a fresh one, that ranges are ignored.
+        if (sink.held > 0) {
+            sink.restart = true;
+        } else {
+            ranges_refused_ = true;
+        }
         return false;
     }
     if (!sink.ranged) {
@@ -434,7 +644,8 @@ bool segment_downloader::check_response_head(segment_sink& sink) {
         }
         return true;
     }
-    const std::string wanted = "bytes " + range_text(sink.range) + "/";
+    const segment_range rest{sink.range.first + static_cast<std::int64_t>(sink.held), sink.range.last};
+    const std::string wanted = "bytes " + range_text(rest) + "/";
     const bool range_ok = sink.content_range.starts_with(wanted) &&
                           (sink.content_range.substr(wanted.size()) == std::to_string(total_size_) ||
                            sink.content_range.substr(wanted.size()) == "*");
@@ -472,18 +683,83 @@ std::size_t segment_downloader::on_segment_data(char* data, std::size_t size, st
     }
     const std::size_t written = std::fwrite(data, 1, bytes, sink->file);
     sink->written += written;
-    sink->owner->count_progress(written);
+    sink->owner->digest_chunk(*sink, data, written);
+    sink->owner->count_progress(static_cast<std::int64_t>(written));
     // A short write makes libcurl abort the transfer.
     return written;
 }
 
-void segment_downloader::count_progress(std::size_t bytes) {
+void segment_downloader::count_progress(std::int64_t bytes) {
     std::lock_guard<std::mutex> guard(lock_);
-    bytes_done_ += bytes;
+    bytes_done_ += static_cast<std::uint64_t>(bytes);  // a restart takes bytes back
     if (flags_.paused != nullptr && flags_.paused->load()) {
         return;
     }
     const progress_values values = scale_progress(total_size_, bytes_done_);
     // A window that is gone drops the message; the download goes on regardless.
     (void)platform::post_message(window_, WM_DOWNLOAD_PROGRESS, values.total, values.done);
+}
+
+// Bytes that arrive right where the digest stands go into it at once; the
+// segments after it are read back from their part files once it reaches them.
+void segment_downloader::digest_chunk(const segment_sink& sink, const char* data, std::size_t bytes) {
+    if (digest_failed_ || digest_segment_ >= sinks_.size() || sinks_[digest_segment_].get() != &sink) {
+        return;
+    }
+    if (digest_offset_ + bytes == sink.written) {
+        digest_.update(data, bytes);
+        digest_offset_ += bytes;
+        digest_bytes_ += bytes;
+        if (sink.ranged && digest_offset_ == sink.expected) {
+            advance_digest();
+        }
+    } else {
+        // Behind within this segment (bytes held from an earlier attempt): catch up from the file.
+        advance_digest();
+    }
+}
+
+void segment_downloader::advance_digest() {
+    char block[DIGEST_BLOCK_BYTES];
+    while (!digest_failed_ && digest_segment_ < sinks_.size()) {
+        segment_sink& sink = *sinks_[digest_segment_];
+        if (digest_offset_ < sink.written) {
+            // stdio needs a seek between writing and reading one stream, and back.
+            if (sink.file == nullptr || digest_offset_ > static_cast<std::uint64_t>(LONG_MAX) ||
+                std::fseek(sink.file, static_cast<long>(digest_offset_), SEEK_SET) != 0) {
+                digest_failed_ = true;
+                break;
+            }
+            while (digest_offset_ < sink.written) {
+                const std::size_t want =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(sizeof block, sink.written - digest_offset_));
+                const std::size_t got = std::fread(block, 1, want, sink.file);
+                if (got == 0) {
+                    digest_failed_ = true;  // the package's own digest is taken from the file then
+                    break;
+                }
+                digest_.update(block, got);
+                digest_offset_ += got;
+                digest_bytes_ += got;
+            }
+            if (std::fseek(sink.file, 0, SEEK_END) != 0) {
+                digest_failed_ = true;
+            }
+            continue;
+        }
+        const bool segment_done =
+            sink.ranged ? digest_offset_ == sink.expected : sink.finished && sink.result == CURLE_OK;
+        if (!segment_done) {
+            return;
+        }
+        ++digest_segment_;
+        digest_offset_ = 0;
+    }
+}
+
+// The digest stands for the package only when it took exactly the joined bytes.
+void segment_downloader::finish_digest(std::uint64_t joined_bytes) {
+    if (!digest_failed_ && digest_bytes_ == joined_bytes) {
+        package_digest_ = digest_.hex_digest();
+    }
 }

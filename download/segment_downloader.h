@@ -1,23 +1,25 @@
 // The segmented download engine: one file fetched as four byte ranges in
-// parallel on libcurl's multi interface, each into a part file beside the
-// program, then joined into the target file.
+// parallel, each into a part file beside the program, then joined into the
+// target file. A failed attempt leaves its part files to the next attempt at
+// the same package, which asks only for the rest when the host proves that
+// the file is unchanged.
 #pragma once
-
-#include <curl/curl.h>
 
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
-#include <list>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "download/md5.h"
 #include "download/segment_plan.h"
 #include "platform/types.h"
 
-class segment_downloader;
+struct segment_sink;
+struct transfer_set;
+struct resume_point;
 
 // What the engine reads from the run that owns it, each optional: while
 // paused is set no progress is posted; once cancelled is set every transfer
@@ -33,23 +35,6 @@ struct transfer_limits {
     // A transfer slower than low_speed_bytes per second for low_speed_time_s fails.
     long low_speed_bytes = 1;
     long low_speed_time_s = 60;
-};
-
-// The state of one segment transfer; the user data of its callbacks.
-struct segment_sink {
-    std::FILE* file = nullptr;  // not owned
-    segment_downloader* owner = nullptr;
-    std::int32_t index = 0;
-    CURL* handle = nullptr;  // not owned
-    bool ranged = false;     // false: the whole file in one transfer
-    segment_range range;
-    std::uint64_t expected = 0;  // bytes the body must have; 0 when unknown
-    std::uint64_t written = 0;
-    bool checked = false;   // the response head was checked at the first chunk
-    bool finished = false;  // libcurl reported the transfer done
-    CURLcode result = CURLE_OK;
-    long status = 0;
-    std::string content_range;  // of the last response head
 };
 
 // The last path component after the later of the last "/" and "\".
@@ -69,42 +54,54 @@ public:
     // when the target holds the complete file.
     bool download();
 
-    void prepare_download();
-    bool setup_segment(CURL* handle, int index, std::int64_t first, std::int64_t last);
-    std::uint64_t query_content_length(const std::string& url);
-    static std::size_t on_segment_data(char* data, std::size_t size, std::size_t count, void* sink);
     // Joins the part files in segment order into the target and deletes
     // them; the number of part names, 0 when the target cannot be opened.
     int merge_segments();
 
     const std::vector<std::string>& part_names() const { return part_names_; }
     std::uint64_t total_size() const { return total_size_; }
+    // Bytes this attempt took over from the part files of an earlier one.
+    std::uint64_t resumed_bytes() const { return resumed_bytes_; }
+    // The MD5 text of the joined package, computed while its bytes arrived;
+    // empty when it covers less than the whole package.
+    const std::string& package_digest() const { return package_digest_; }
 
     const std::uint32_t segment_count = 4;
+
+    // libcurl's callbacks.
+    static std::size_t on_segment_data(char* data, std::size_t size, std::size_t count, void* sink);
+    static std::size_t on_segment_header(char* data, std::size_t size, std::size_t count, void* sink);
 
 private:
     bool check_file_name_validate();
     bool cancel_requested() const;
-    bool add_segment(int index, const segment_range* range);
+    void prepare_download();
+    std::vector<std::uint64_t> resumable_bytes(const std::vector<segment_range>& plan);
+    std::uint64_t query_content_length(const std::string& url);
+    bool add_segment(int index, const segment_range* range, std::uint64_t held);
+    bool setup_segment(segment_sink& sink);
+    bool start_transfer(segment_sink& sink);
+    bool restart_segment(segment_sink& sink);
     void prepare_whole_download();
     void refetch_whole();
     bool join_parts(std::uint64_t expected_bytes);
     void run_transfer_loop();
     void collect_finished();
     void release_transfers();
+    void release_handle(segment_sink& sink);
+    void keep_or_discard_parts();
     void discard_parts();
     bool segments_complete() const;
     bool accept_chunk(segment_sink& sink, std::size_t bytes);
     bool check_response_head(segment_sink& sink);
-    void count_progress(std::size_t bytes);
-    static std::size_t on_segment_header(char* data, std::size_t size, std::size_t count, void* sink);
+    void count_progress(std::int64_t bytes);
+    void digest_chunk(const segment_sink& sink, const char* data, std::size_t bytes);
+    void advance_digest();
+    void finish_digest(std::uint64_t joined_bytes);
 
-    std::vector<CURL*> handles_;
     std::vector<std::FILE*> part_files_;
     std::vector<std::string> part_names_;
-    // The stdio buffers of the open part files; freed once those are closed.
-    std::vector<std::unique_ptr<char[]>> part_buffers_;
-    CURLM* multi_ = nullptr;
+    std::unique_ptr<transfer_set> transfers_;
     std::string url_;
     std::string probe_url_;
     std::string target_path_;
@@ -113,7 +110,8 @@ private:
     platform::window_handle window_ = 0;
     std::mutex lock_;
     download_flags flags_;
-    std::list<std::unique_ptr<segment_sink>> sinks_;
+    // One per part file, in segment order.
+    std::vector<std::unique_ptr<segment_sink>> sinks_;
     transfer_limits limits_;
     // Set when a segment could not be set up or the transfer loop broke down.
     bool setup_failed_ = false;
@@ -122,6 +120,18 @@ private:
     bool cancelled_ = false;
     // The probe's answer came over HTTP/2 (or 3): the segments may share its connection.
     bool probe_multiplexed_ = false;
+    // The probe's strong ETag, else its Last-Modified date; empty when it had neither.
+    std::string validator_;
+    std::unique_ptr<resume_point> resume_;
+    std::uint64_t resumed_bytes_ = 0;
     std::uint64_t merged_bytes_ = 0;
     bool merge_failed_ = false;
+    // The digest follows the contiguous prefix of the package: it has taken
+    // every byte before offset digest_offset_ of segment digest_segment_.
+    md5 digest_;
+    std::size_t digest_segment_ = 0;
+    std::uint64_t digest_offset_ = 0;
+    std::uint64_t digest_bytes_ = 0;
+    bool digest_failed_ = false;
+    std::string package_digest_;
 };

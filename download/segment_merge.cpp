@@ -26,7 +26,6 @@ int segment_downloader::merge_segments() {
         (void)std::fclose(part);  // read only from here on; nothing to lose
         part = nullptr;
     }
-    part_buffers_.clear();  // every part file is closed now
     if (std::fclose(target) != 0) {
         merge_failed_ = true;
     }

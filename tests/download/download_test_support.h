@@ -9,11 +9,14 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -58,14 +61,31 @@ inline std::vector<std::string> leftover_parts(const std::string& package_name) 
 // What the package host does wrong.
 enum class host_fault {
     none,
-    ignore_ranges,      // answers every request with 200 and the whole file
-    not_found,          // 404 for the segment that starts at fault_offset
-    drop_connection,    // closes the connection halfway through that segment
-    stall,              // stops sending halfway through that segment until released
-    slow_body,          // sends every body in small, delayed pieces
-    no_length,          // the whole-file answer comes chunked, without a length
-    wrong_range,        // answers that segment with another range than asked
-    cancel_then_stall,  // sets the stop flag halfway through that segment, then stalls
+    ignore_ranges,         // answers every request with 200 and the whole file
+    not_found,             // 404 for the segment that starts at fault_offset
+    drop_connection,       // closes the connection halfway through that segment
+    stall,                 // stops sending halfway through that segment until released
+    slow_body,             // sends every body in small, delayed pieces
+    no_length,             // the whole-file answer comes chunked, without a length
+    wrong_range,           // answers that segment with another range than asked
+    cancel_then_stall,     // sets the stop flag halfway through that segment, then stalls
+    drop_first_halfway,    // closes the connection halfway through every range's first request
+    refuse_if_range,       // answers every request that carries If-Range with 200 and the whole file
+    whole_length_differs,  // a whole transfer after the probe is fault_offset bytes shorter (negative: longer)
+    close_delimited_cut,   // the whole file comes without a length, the connection closed halfway
+};
+
+// How the host proves which file it serves.
+struct host_validators {
+    std::string etag;           // sent as ETag when not empty
+    std::string last_modified;  // sent as Last-Modified when not empty
+};
+
+// One request for the package as the host saw it.
+struct host_request {
+    std::string range;     // "" without a Range header
+    std::string if_range;  // "" without an If-Range header
+    friend bool operator==(const host_request&, const host_request&) = default;
 };
 
 // A package host on 127.0.0.1 serving one package at /files/<any name> (and
@@ -92,6 +112,27 @@ public:
     }
     package_host(const package_host&) = delete;
     package_host& operator=(const package_host&) = delete;
+
+    // Serves another file from now on, with other validators.
+    void replace_file(std::string body, host_validators validators) {
+        std::lock_guard<std::mutex> guard(lock_);
+        body_ = std::move(body);
+        validators_ = std::move(validators);
+    }
+    void set_validators(host_validators validators) {
+        std::lock_guard<std::mutex> guard(lock_);
+        validators_ = std::move(validators);
+    }
+    // Every request for the package since the last call, and forgets them.
+    std::vector<host_request> take_requests() {
+        std::lock_guard<std::mutex> guard(lock_);
+        std::vector<host_request> taken = std::move(requests_);
+        requests_.clear();
+        return taken;
+    }
+    // Body bytes the host has sent so far in answers to range requests
+    // (the size probe's answer may carry a body that the client never reads).
+    std::uint64_t range_bytes_sent() const { return range_sent_.load(); }
 
     std::string url(const std::string& name, const std::string& folder = "files") const {
         return "http://127.0.0.1:" + std::to_string(port_) + "/" + folder + "/" + name;
@@ -146,32 +187,75 @@ private:
 
     void serve(const httplib::Request& req, httplib::Response& res) {
         const std::string header = req.get_header_value("Range");
+        const std::string if_range = req.get_header_value("If-Range");
         host_fault fault_now;
         std::int64_t fault_offset;
+        host_validators validators;
+        std::shared_ptr<const std::string> body;
+        bool first_request_of_range = false;
         {
             std::lock_guard<std::mutex> guard(lock_);
             ranges_.push_back(header);
+            requests_.push_back({header, if_range});
             fault_now = fault_;
             fault_offset = fault_offset_;
+            validators = validators_;
+            body = std::make_shared<const std::string>(body_);
+            first_request_of_range = ranges_seen_.insert(header).second;
         }
+        if (!validators.etag.empty()) res.set_header("ETag", validators.etag);
+        if (!validators.last_modified.empty()) res.set_header("Last-Modified", validators.last_modified);
+        // If-Range: the range only while the validator still matches, else the whole file.
+        const bool if_range_holds = if_range.empty() || (!validators.etag.empty() && if_range == validators.etag) ||
+                                    (validators.etag.empty() && if_range == validators.last_modified);
+        if (fault_now == host_fault::drop_first_halfway && !first_request_of_range) fault_now = host_fault::none;
+        if (fault_now == host_fault::drop_first_halfway && !header.empty()) {
+            fault_now = host_fault::drop_connection;
+            fault_offset = parse_range(header).first;
+        }
+        if (fault_now == host_fault::refuse_if_range && !if_range.empty()) fault_now = host_fault::ignore_ranges;
         // The host answers ranges itself, faults included, so the library must not cut the body again.
         const_cast<httplib::Request&>(req).ranges.clear();
         const range_request range = parse_range(header);
-        const auto size = static_cast<std::int64_t>(body_.size());
-        if (!range.present || fault_now == host_fault::ignore_ranges) {
+        const auto size = static_cast<std::int64_t>(body->size());
+        // The two whole-file faults ignore ranges too, so that a whole transfer follows the probe.
+        const bool whole_fault =
+            fault_now == host_fault::whole_length_differs || fault_now == host_fault::close_delimited_cut;
+        if (!range.present || fault_now == host_fault::ignore_ranges || !if_range_holds || whole_fault) {
             res.status = 200;
+            // The probe (the first request without a range) always gets the true length.
+            const bool probe = !range.present && first_request_of_range;
+            if (fault_now == host_fault::whole_length_differs && !range.present && !probe) {
+                const auto delta = static_cast<std::size_t>(std::abs(fault_offset));
+                auto changed = std::make_shared<const std::string>(
+                    fault_offset > 0 ? body->substr(0, body->size() - std::min(delta, body->size()))
+                                     : *body + std::string(delta, 'x'));
+                provide(res, changed, 0, static_cast<std::int64_t>(changed->size()), host_fault::none, false);
+                return;
+            }
+            if (fault_now == host_fault::close_delimited_cut && !probe) {
+                res.set_content_provider("application/octet-stream",
+                                         [this, body](std::size_t offset, httplib::DataSink& sink) {
+                                             const std::size_t half = body->size() / 2;
+                                             if (offset >= half) return false;  // hang up halfway
+                                             if (!sink.write(body->data() + offset, half - offset)) return false;
+                                             sent_ += half - offset;
+                                             return true;
+                                         });
+                return;
+            }
             if (fault_now == host_fault::no_length) {
                 res.set_chunked_content_provider("application/octet-stream",
-                                                 [this](std::size_t offset, httplib::DataSink& sink) {
-                                                     if (offset < body_.size()) {
-                                                         sink.write(body_.data() + offset, body_.size() - offset);
+                                                 [body](std::size_t offset, httplib::DataSink& sink) {
+                                                     if (offset < body->size()) {
+                                                         sink.write(body->data() + offset, body->size() - offset);
                                                      }
                                                      sink.done();
                                                      return true;
                                                  });
                 return;
             }
-            provide(res, 0, size, fault_now, false);
+            provide(res, body, 0, size, fault_now, false);
             return;
         }
         if (range.first < 0 || range.last < range.first || range.last >= size) {
@@ -194,19 +278,20 @@ private:
         res.status = 206;
         res.set_header("Content-Range",
                        "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" + std::to_string(size));
-        provide(res, first, last - first + 1, fault_now, faulty);
+        provide(res, body, first, last - first + 1, fault_now, faulty, &range_sent_);
     }
 
     // Sends body bytes [first, first + length) in pieces, with the fault where it applies.
-    void provide(httplib::Response& res, std::int64_t first, std::int64_t length, host_fault fault, bool faulty) {
+    void provide(httplib::Response& res, std::shared_ptr<const std::string> body, std::int64_t first,
+                 std::int64_t length, host_fault fault, bool faulty, std::atomic<std::uint64_t>* counter = nullptr) {
         if (length == 0) {
             res.set_content("", "application/octet-stream");  // with Content-Length: 0
             return;
         }
         res.set_content_provider(
             static_cast<std::size_t>(length), "application/octet-stream",
-            [this, first, length, fault, faulty, stalled_once = false](std::size_t offset, std::size_t,
-                                                                       httplib::DataSink& sink) mutable {
+            [this, body, first, length, fault, faulty, counter, stalled_once = false](std::size_t offset, std::size_t,
+                                                                                      httplib::DataSink& sink) mutable {
                 const std::size_t piece = fault == host_fault::slow_body ? 1024 : 64 * 1024;
                 const std::size_t half = static_cast<std::size_t>(length) / 2;
                 std::size_t end = std::min(offset + piece, static_cast<std::size_t>(length));
@@ -230,8 +315,9 @@ private:
                     }
                 }
                 if (fault == host_fault::slow_body) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                if (!sink.write(body_.data() + first + offset, end - offset)) return false;
+                if (!sink.write(body->data() + first + offset, end - offset)) return false;
                 sent_ += end - offset;
+                if (counter != nullptr) *counter += end - offset;
                 return true;
             });
     }
@@ -248,7 +334,11 @@ private:
     bool stalled_ = false;
     std::atomic<bool> stall_timed_out_{false};
     std::vector<std::string> ranges_;
+    std::vector<host_request> requests_;
+    std::set<std::string> ranges_seen_;
+    host_validators validators_;
     std::atomic<std::uint64_t> sent_{0};
+    std::atomic<std::uint64_t> range_sent_{0};
     std::atomic<std::uint64_t> sent_before_cancel_{0};
 };
 

@@ -2,12 +2,17 @@
 // 127.0.0.1 with its own prefix, as a foreground child, and stopped at the end.
 #pragma once
 
-#include <httplib.h>
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -19,11 +24,18 @@ extern char** environ;
 
 namespace download_test {
 
+// How nginx speaks: plain HTTP/1.1, or TLS with a throw-away self-signed
+// certificate, with or without HTTP/2.
+enum class nginx_protocol { http, https, https_http2 };
+
 class nginx_host {
 public:
     // prefix: an existing directory; the files served are under prefix/www.
-    nginx_host(const std::string& prefix, const std::string& rate = "200k") : prefix_(prefix) {
+    nginx_host(const std::string& prefix, const std::string& rate = "200k",
+               nginx_protocol protocol = nginx_protocol::http)
+        : prefix_(prefix), protocol_(protocol) {
         std::filesystem::create_directories(prefix_ + "/www");
+        if (protocol_ != nginx_protocol::http && !make_certificate()) return;
         std::mt19937 random(std::random_device{}());
         for (int attempt = 0; attempt < 10 && pid_ <= 0; ++attempt) {
             port_ = 20000 + static_cast<int>(random() % 40000);
@@ -37,7 +49,23 @@ public:
 
     bool running() const { return pid_ > 0; }
     std::string www() const { return prefix_ + "/www/"; }
-    std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+    std::string url(const std::string& path) const {
+        const char* scheme = protocol_ == nginx_protocol::http ? "http" : "https";
+        return std::string(scheme) + "://127.0.0.1:" + std::to_string(port_) + path;
+    }
+    // The access log: connection, protocol, status, "range", "if-range", body bytes; one request a line.
+    std::string access_log() const {
+        std::ifstream in(prefix_ + "/access.log");
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    // Starts a stopped nginx again on the same port; true when it answers.
+    bool start_again() {
+        if (pid_ <= 0) start();
+        return running();
+    }
 
     void stop() {
         if (pid_ <= 0) return;
@@ -64,6 +92,12 @@ private:
         replace_all(config, "@PREFIX@", prefix_);
         replace_all(config, "@PORT@", std::to_string(port_));
         replace_all(config, "@RATE@", rate);
+        const bool tls = protocol_ != nginx_protocol::http;
+        replace_all(config, "@LISTEN_OPTIONS@",
+                    protocol_ == nginx_protocol::https_http2 ? "ssl http2" : (tls ? "ssl" : ""));
+        replace_all(
+            config, "@TLS@",
+            tls ? "ssl_certificate " + prefix_ + "/cert.pem; ssl_certificate_key " + prefix_ + "/key.pem;" : "");
         std::ofstream(prefix_ + "/nginx.conf") << config;
         return true;
     }
@@ -72,6 +106,40 @@ private:
         for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
             text.replace(at, from.size(), to);
         }
+    }
+
+    // A self-signed certificate for 127.0.0.1, valid for a day, made by openssl.
+    bool make_certificate() {
+        const std::string key = prefix_ + "/key.pem";
+        const std::string cert = prefix_ + "/cert.pem";
+        const char* argv[] = {"/usr/bin/openssl",
+                              "req",
+                              "-x509",
+                              "-newkey",
+                              "ec",
+                              "-pkeyopt",
+                              "ec_paramgen_curve:prime256v1",
+                              "-nodes",
+                              "-days",
+                              "1",
+                              "-subj",
+                              "/CN=127.0.0.1",
+                              "-keyout",
+                              key.c_str(),
+                              "-out",
+                              cert.c_str(),
+                              nullptr};
+        posix_spawn_file_actions_t actions;
+        if (::posix_spawn_file_actions_init(&actions) != 0) return false;
+        // openssl's chatter stays out of the test's output.
+        (void)::posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        pid_t pid = 0;
+        const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, const_cast<char**>(argv), environ);
+        (void)::posix_spawn_file_actions_destroy(&actions);
+        if (spawned != 0) return false;
+        int status = 0;
+        return ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0 &&
+               std::filesystem::exists(cert);
     }
 
     // Starts nginx and waits (bounded) until it answers; on failure the child is gone.
@@ -83,20 +151,32 @@ private:
         pid_t pid = 0;
         if (::posix_spawn(&pid, NGINX_BINARY, nullptr, nullptr, const_cast<char**>(argv), environ) != 0) return;
         pid_ = pid;
-        httplib::Client client("127.0.0.1", port_);
-        client.set_connection_timeout(0, 200000);
         for (int i = 0; i < 100; ++i) {
             if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
                 pid_ = 0;  // it ended: most likely the port was taken
                 return;
             }
-            if (client.Get("/")) return;
+            if (accepts_connections()) return;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         stop();
     }
 
+    // Whether something listens on the port (TLS or not, a connect is enough).
+    bool accepts_connections() const {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (fd < 0) return false;
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<std::uint16_t>(port_));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        (void)::close(fd);
+        return connected;
+    }
+
     std::string prefix_;
+    nginx_protocol protocol_;
     int port_ = 0;
     pid_t pid_ = 0;
 };

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "download/md5.h"
 #include "download_test_support.h"
 
 namespace {
@@ -16,6 +17,7 @@ constexpr transfer_limits SHORT_LIMITS{2, 1, 1};
 struct attempt {
     bool ok = false;
     std::string package;
+    std::string digest;  // taken while the package arrived
     std::vector<platform::message> progress;
 };
 
@@ -28,6 +30,7 @@ attempt run_engine(const std::string& url, const std::string& target, const std:
         segment_downloader engine(url, url, target, window.window(), download_flags{paused, &g_update_cancelled},
                                   limits);
         result.ok = engine.download();
+        result.digest = engine.package_digest();
     }
     result.package = read_file(target);
     window.drain();
@@ -52,7 +55,7 @@ struct host_case {
     const char* name;
     std::size_t size;
     host_fault fault;
-    int fault_segment;  // which of the four planned segments misbehaves
+    int fault_segment;  // which of the four planned segments misbehaves (whole-file faults: their byte count)
     const char* folder;
     bool limited;
     bool ready;  // the package arrives intact; otherwise the attempt fails
@@ -71,6 +74,9 @@ const host_case HOST_CASES[] = {
     {"connection dropped", 400000, host_fault::drop_connection, 1, "files", false, false},
     {"wrong range answered", 100000, host_fault::wrong_range, 3, "files", false, false},
     {"stalled segment", 400000, host_fault::stall, 0, "files", true, false},
+    {"whole transfer shorter than the probe", 100000, host_fault::whole_length_differs, 5, "files", false, false},
+    {"whole transfer longer than the probe", 100000, host_fault::whole_length_differs, -5, "files", false, false},
+    {"close-delimited body cut short", 100000, host_fault::close_delimited_cut, 0, "files", false, false},
 };
 
 TEST(segment_downloader, package_is_intact_or_the_attempt_fails) {
@@ -78,7 +84,11 @@ TEST(segment_downloader, package_is_intact_or_the_attempt_fails) {
         SCOPED_TRACE(c.name);
         const std::string body = package_bytes(c.size);
         const auto plan = plan_segments(c.size, 4);
-        const std::int64_t fault_offset = plan.empty() ? 0 : plan[c.fault_segment].first;
+        // The whole-file faults take their number as it is.
+        const bool whole_fault =
+            c.fault == host_fault::whole_length_differs || c.fault == host_fault::close_delimited_cut;
+        const std::int64_t fault_offset =
+            whole_fault ? c.fault_segment : (plan.empty() ? 0 : plan[c.fault_segment].first);
         package_host host(body, c.fault, fault_offset);
         temp_dir dir;
         const std::string name = unique_package_name("engine");
@@ -94,6 +104,10 @@ TEST(segment_downloader, package_is_intact_or_the_attempt_fails) {
                 << "package of " << got.package.size() << " bytes, expected " << body.size() << " identical bytes";
             // Without a length there is no total to report progress against.
             if (c.size > 0 && c.fault != host_fault::no_length) expect_progress_up_to(got.progress, c.size);
+            // The digest taken on the way is the merged file's.
+            md5 whole;
+            whole.update(got.package.data(), got.package.size());
+            EXPECT_EQ(got.digest, whole.hex_digest());
         } else {
             // Nothing broken may look like a package: the target stays empty.
             EXPECT_EQ(got.package.size(), 0u) << "a failed attempt left a package";

@@ -2,12 +2,16 @@
 // (segmented download, join, digest check on a worker thread, progress posted
 // to a window of the main thread) and prints one line of figures.
 //
-//   package_fetch URL TARGET_PATH [MD5]   exit 0 when the package is ready
-//   package_fetch --md5 FILE              the file's digest and the time it took
+//   package_fetch [--retries N] URL TARGET_PATH [MD5]   exit 0 when the package is ready
+//   package_fetch --md5 FILE                            the file's digest and the time it took
+//
+// --retries N: a failed attempt is followed by up to N more, as the user's
+// Retry would; each keeps what the earlier ones wrote when the host allows.
 #include <curl/curl.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -17,6 +21,7 @@
 #include "core/update_task.h"
 #include "download/md5.h"
 #include "download/package_download.h"
+#include "download/resume_store.h"
 #include "platform/message_queue.h"
 
 namespace {
@@ -57,7 +62,7 @@ int digest_only(const std::string& path) {
     return 0;
 }
 
-int fetch(const std::string& url, const std::string& target, const std::string& expected_md5) {
+int fetch(const std::string& url, const std::string& target, const std::string& expected_md5, int retries) {
     updater_app app;
     update_task task(app);
     task.package_md5 = expected_md5;
@@ -66,9 +71,14 @@ int fetch(const std::string& url, const std::string& target, const std::string& 
     task.progress_window = platform::register_window(&counter);
 
     const auto start = std::chrono::steady_clock::now();
-    // The same attempt as the updater's worker: download, verify, store, post.
-    std::thread worker([&task, url] {
-        const bool ok = fetch_package(task, encoded_package_url(url));
+    int attempts = 0;
+    // The same attempts as the updater's worker: download, verify, store, post.
+    std::thread worker([&task, &attempts, url, retries] {
+        bool ok = false;
+        while (!ok && attempts <= retries) {
+            ++attempts;
+            ok = fetch_package(task, encoded_package_url(url));
+        }
         task.package_state.store(ok ? package_ready : package_failed, std::memory_order_release);
         (void)platform::post_message(task.progress_window, WM_DOWNLOAD_DONE, ok ? 1 : 0, 0);
     });
@@ -81,9 +91,24 @@ int fetch(const std::string& url, const std::string& target, const std::string& 
     platform::unregister_window(task.progress_window);
 
     const bool ready = counter.ready && task.package_state.load() == package_ready;
-    std::printf("ok=%d bytes=%llu seconds=%.3f messages=%llu\n", ready ? 1 : 0, file_size_of(target), seconds,
-                counter.progress_messages);
+    std::printf("ok=%d bytes=%llu seconds=%.3f messages=%llu attempts=%d resumed=%llu\n", ready ? 1 : 0,
+                file_size_of(target), seconds, counter.progress_messages, attempts,
+                static_cast<unsigned long long>(resumed_bytes_total()));
     return ready ? 0 : 1;
+}
+
+// The count after --retries: a whole number from 0 to 100, else -1.
+int parse_retries(const char* text) {
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    return end != text && *end == '\0' && value >= 0 && value <= 100 ? static_cast<int>(value) : -1;
+}
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: package_fetch [--retries N] URL TARGET_PATH [MD5]\n"
+                 "       package_fetch --md5 FILE\n");
+    return 2;
 }
 
 }  // namespace
@@ -92,15 +117,21 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--md5") == 0) {
         return digest_only(argv[2]);
     }
-    if (argc != 3 && argc != 4) {
-        std::fprintf(stderr, "usage: package_fetch URL TARGET_PATH [MD5]\n       package_fetch --md5 FILE\n");
-        return 2;
+    int retries = 0;
+    int first = 1;
+    if (argc > 2 && std::strcmp(argv[1], "--retries") == 0) {
+        retries = parse_retries(argv[2]);
+        first = 3;
+    }
+    const int rest = argc - first;
+    if (retries < 0 || (rest != 2 && rest != 3)) {
+        return usage();
     }
     if (curl_global_init(CURL_GLOBAL_ALL) != CURLE_OK) {
         std::fprintf(stderr, "curl_global_init failed\n");
         return 1;
     }
-    const int code = fetch(argv[1], argv[2], argc == 4 ? argv[3] : "");
+    const int code = fetch(argv[first], argv[first + 1], rest == 3 ? argv[first + 2] : "", retries);
     curl_global_cleanup();
     return code;
 }

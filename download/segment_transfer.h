@@ -1,0 +1,41 @@
+// The libcurl side of the segmented download engine: one segment transfer's
+// state and the handles of one attempt. Private to download/.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "download/segment_plan.h"
+
+class segment_downloader;
+
+// The state of one segment transfer; the user data of its callbacks.
+struct segment_sink {
+    std::FILE* file = nullptr;  // not owned
+    segment_downloader* owner = nullptr;
+    std::int32_t index = 0;
+    CURL* handle = nullptr;  // not owned; null when nothing is left to fetch
+    bool ranged = false;     // false: the whole file in one transfer
+    segment_range range;
+    std::uint64_t expected = 0;  // bytes the part file must end with; 0 when unknown
+    std::uint64_t held = 0;      // bytes an earlier attempt left that this one keeps
+    std::uint64_t written = 0;   // bytes in the part file, held ones included
+    std::string if_range;        // the validator sent with a resumed request
+    bool checked = false;        // the response head was checked at the first chunk
+    bool finished = false;       // libcurl reported the transfer done (or none was needed)
+    bool restart = false;        // the host refused to resume: fetch the segment again from zero
+    CURLcode result = CURLE_OK;
+    long status = 0;
+    std::string content_range;              // of the last response head
+    curl_slist* request_headers = nullptr;  // owned; the If-Range line of a resumed request
+};
+
+// The libcurl handles of one attempt.
+struct transfer_set {
+    CURLM* multi = nullptr;
+    std::vector<CURL*> handles;
+};
