@@ -4,7 +4,6 @@
 #include <curl/curl.h>
 
 #include <cassert>
-#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cwctype>
@@ -13,6 +12,7 @@
 #include "core/text_utils.h"
 #include "core/update_task.h"
 #include "download/leftover_cleanup.h"
+#include "platform/last_error.h"
 #include "platform/process.h"
 #include "platform/single_instance.h"
 
@@ -132,9 +132,9 @@ void updater_app::run_update() {
 
 void updater_app::install_package() {
     task->close_product();
-    errno = 0;
+    platform::clear_last_error();
     std::intptr_t result = platform::shell_open(task->package_path, "", ".");
-    int last_error = errno;
+    int last_error = platform::last_error();
     if (result < SHELL_SUCCESS_MIN) {
         debug_log("[TamsaUpdate]: InstallUpdate =>%s GetLastError =>%d \n", task->package_path.c_str(), last_error);
     }

@@ -4,9 +4,11 @@
 #include <string>
 #include <string_view>
 
+#include "platform/compiler.h"
+
 // printf-formatted diagnostic line to the debugger output, cut at 4095
 // characters. The caller's format carries its own prefix and line feed.
-void debug_log(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void debug_log(const char* format, ...) PLATFORM_PRINTF_FORMAT(1, 2);
 void debug_log_w(const wchar_t* format, ...);
 
 // Directory of the running executable, ending in a path separator. Empty

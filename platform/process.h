@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,20 +22,21 @@ std::vector<process_entry> snapshot_processes();
 // A process opened for waiting or terminating; closes itself.
 class process_handle {
 public:
-    process_handle() = default;
+    process_handle();
     explicit process_handle(process_id pid);  // opens; valid() tells
     ~process_handle();
     process_handle(process_handle&& other) noexcept;
     process_handle& operator=(process_handle&& other) noexcept;
 
-    bool valid() const { return fd_ >= 0; }
+    bool valid() const { return state_ != nullptr; }
     enum class wait_result { ended, timeout, failed };
     wait_result wait(unsigned timeout_ms);
     bool terminate();  // kills the process; true when the signal was sent
 
 private:
-    int fd_ = -1;
-    process_id pid_ = 0;
+    // The backend's hold on the process; null when none is open.
+    struct state;
+    std::unique_ptr<state> state_;
 };
 
 // Starts a file the way the shell's "open" verb does: an executable (ELF or

@@ -20,10 +20,12 @@ public:
 
     result create_result() const { return result_; }
     int last_error() const { return error_; }  // errno of a failure
-    bool held() const { return fd_ >= 0; }
+    bool held() const { return state_ != nullptr; }
 
 private:
-    int fd_ = -1;
+    // The backend's hold on the marker; null when it is not held.
+    struct state;
+    std::unique_ptr<state> state_;
     result result_ = result::failed;
     int error_ = 0;
 };

@@ -25,9 +25,21 @@ if [ ${#missing[@]} -eq 0 ]; then
   exit 0
 fi
 
+# Without root, sudo may only be used when it needs no password: a prompt
+# would leave an unattended run waiting for ever.
+SUDO=()
+if [ "$(id -u)" -ne 0 ]; then
+  if command -v sudo >/dev/null 2>&1 && sudo -n true 2>/dev/null; then
+    SUDO=(sudo -n)
+  else
+    echo "bootstrap: these packages are missing: ${missing[*]}" >&2
+    echo "bootstrap: installing them needs root; run this once, then try again:" >&2
+    echo "  sudo apt-get update && sudo apt-get install -y --no-install-recommends ${missing[*]}" >&2
+    exit 1
+  fi
+fi
+
 echo "bootstrap: installing ${missing[*]}"
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+"${SUDO[@]}" apt-get update -qq
+"${SUDO[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

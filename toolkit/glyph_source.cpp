@@ -1,118 +1,20 @@
-// Fonts through fontconfig (which file holds a face name, and which files
-// can stand in for characters it lacks) and FreeType (the glyphs).
+// Glyphs through FreeType, from the font files the platform names for a face
+// and for the characters it lacks.
 #include "toolkit/glyph_source.h"
 
-#include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include FT_SYNTHESIS_H
 #include FT_TRUETYPE_TABLES_H
 
 #include <algorithm>
-#include <map>
-#include <mutex>
-#include <tuple>
 
 #include "platform/debug_output.h"
+#include "platform/font_lookup.h"
 #include "platform/text.h"
 
 namespace skinui {
 namespace {
-
-// The product's texts are Chinese: faces that cover zh-cn win among the
-// stand-ins fontconfig offers for a face name that is not installed.
-inline constexpr char PREFERRED_LANGUAGE[] = "zh-cn";
-inline constexpr std::size_t MAX_FALLBACK_FILES = 32;
-
-struct font_file {
-    std::string path;
-    int index = 0;
-    const FcCharSet* charset = nullptr;  // owned by the resolution cache
-};
-
-struct resolution {
-    bool found = false;
-    font_file main;
-    bool fallbacks_listed = false;
-    std::vector<font_file> fallbacks;  // in fontconfig's order of preference
-};
-
-using resolution_key = std::tuple<std::wstring, bool, bool>;
-
-// fontconfig is called under one lock; its answers are kept for the process.
-std::mutex& fontconfig_lock() {
-    static std::mutex lock;
-    return lock;
-}
-
-std::map<resolution_key, resolution>& resolutions() {
-    static std::map<resolution_key, resolution> cache;
-    return cache;
-}
-
-FcPattern* make_pattern(const std::wstring& face, bool bold, bool italic) {
-    FcPattern* pattern = FcPatternCreate();
-    if (pattern == nullptr) return nullptr;
-    std::string family = face.empty() ? std::string("sans-serif") : platform::wide_to_utf8(face);
-    // Failures of the adds leave a looser pattern, which still matches.
-    (void)FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
-    (void)FcPatternAddInteger(pattern, FC_WEIGHT, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
-    (void)FcPatternAddInteger(pattern, FC_SLANT, italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
-    (void)FcPatternAddString(pattern, FC_LANG, reinterpret_cast<const FcChar8*>(PREFERRED_LANGUAGE));
-    (void)FcPatternAddBool(pattern, FC_SCALABLE, FcTrue);
-    if (!FcConfigSubstitute(nullptr, pattern, FcMatchPattern)) {
-        FcPatternDestroy(pattern);
-        return nullptr;
-    }
-    FcDefaultSubstitute(pattern);
-    return pattern;
-}
-
-bool file_of(FcPattern* match, font_file& out) {
-    FcChar8* path = nullptr;
-    if (FcPatternGetString(match, FC_FILE, 0, &path) != FcResultMatch || path == nullptr) return false;
-    out.path = reinterpret_cast<const char*>(path);
-    if (FcPatternGetInteger(match, FC_INDEX, 0, &out.index) != FcResultMatch) out.index = 0;
-    FcCharSet* charset = nullptr;
-    if (FcPatternGetCharSet(match, FC_CHARSET, 0, &charset) == FcResultMatch && charset != nullptr) {
-        out.charset = FcCharSetCopy(charset);
-    }
-    return true;
-}
-
-bool fontconfig_ready() {
-    static const bool ready = FcInit() == FcTrue;
-    return ready;
-}
-
-resolution& resolve_locked(const std::wstring& face, bool bold, bool italic) {
-    resolution& entry = resolutions()[{face, bold, italic}];
-    if (entry.found || !fontconfig_ready()) return entry;
-    FcPattern* pattern = make_pattern(face, bold, italic);
-    if (pattern == nullptr) return entry;
-    FcResult result = FcResultNoMatch;
-    if (FcPattern* match = FcFontMatch(nullptr, pattern, &result)) {
-        entry.found = file_of(match, entry.main);
-        FcPatternDestroy(match);
-    }
-    FcPatternDestroy(pattern);
-    return entry;
-}
-
-void list_fallbacks_locked(const std::wstring& face, bool bold, bool italic, resolution& entry) {
-    entry.fallbacks_listed = true;
-    FcPattern* pattern = make_pattern(face, bold, italic);
-    if (pattern == nullptr) return;
-    FcResult result = FcResultNoMatch;
-    FcFontSet* set = FcFontSort(nullptr, pattern, FcTrue, nullptr, &result);
-    FcPatternDestroy(pattern);
-    if (set == nullptr) return;
-    for (int i = 0; i < set->nfont && entry.fallbacks.size() < MAX_FALLBACK_FILES; ++i) {
-        font_file file;
-        if (file_of(set->fonts[i], file)) entry.fallbacks.push_back(std::move(file));
-    }
-    FcFontSetDestroy(set);
-}
 
 int round_26_6(FT_Pos value) {
     return static_cast<int>((value + 32) >> 6);
@@ -141,7 +43,7 @@ struct glyph_source::impl {
         if (library != nullptr) FT_Done_FreeType(library);
     }
 
-    bool open_face(const font_file& file) {
+    bool open_face(const platform::font_file& file) {
         opened.push_back(file.path + "#" + std::to_string(file.index));
         FT_Face face = nullptr;
         if (FT_New_Face(library, file.path.c_str(), file.index, &face) != 0) return false;
@@ -157,29 +59,18 @@ struct glyph_source::impl {
         return true;
     }
 
-    bool was_opened(const font_file& file) const {
+    bool was_opened(const platform::font_file& file) const {
         return std::find(opened.begin(), opened.end(), file.path + "#" + std::to_string(file.index)) != opened.end();
     }
 
     // The first face that has the character: those open, then the stand-ins
-    // that fontconfig says cover it. Null when none has it.
+    // that the platform names for it. Null when none has it.
     const face_slot* face_for(char32_t ch, FT_UInt& index) {
         for (const face_slot& slot : faces) {
             if ((index = FT_Get_Char_Index(slot.face, ch)) != 0) return &slot;
         }
-        std::vector<font_file> candidates;
-        {
-            std::lock_guard lock(fontconfig_lock());
-            resolution& entry = resolve_locked(face_name, bold, italic);
-            if (!entry.fallbacks_listed) list_fallbacks_locked(face_name, bold, italic, entry);
-            for (const font_file& file : entry.fallbacks) {
-                if (file.charset != nullptr && FcCharSetHasChar(file.charset, ch) && !was_opened(file)) {
-                    candidates.push_back(file);
-                }
-            }
-        }
-        for (const font_file& file : candidates) {
-            if (!open_face(file)) continue;
+        for (const platform::font_file& file : platform::fallback_font_files(face_name, bold, italic, ch)) {
+            if (was_opened(file) || !open_face(file)) continue;
             if ((index = FT_Get_Char_Index(faces.back().face, ch)) != 0) return &faces.back();
         }
         return nullptr;
@@ -192,15 +83,10 @@ std::shared_ptr<glyph_source> glyph_source::open(const std::wstring& face, int s
     state->size = std::clamp(size, 1, 512);
     state->bold = bold;
     state->italic = italic;
-    font_file main;
-    {
-        std::lock_guard lock(fontconfig_lock());
-        const resolution& entry = resolve_locked(face, bold, italic);
-        if (!entry.found) {
-            platform::debug_output("[TamsaUpdate]: no font file for \"" + platform::wide_to_utf8(face) + "\"\n");
-            return nullptr;
-        }
-        main = entry.main;
+    platform::font_file main;
+    if (!platform::find_font_file(face, bold, italic, main)) {
+        platform::debug_output("[TamsaUpdate]: no font file for \"" + platform::wide_to_utf8(face) + "\"\n");
+        return nullptr;
     }
     if (FT_Init_FreeType(&state->library) != 0) {
         state->library = nullptr;
@@ -298,11 +184,3 @@ const glyph& glyph_source::get(char32_t ch) {
 }
 
 }  // namespace skinui
-
-// fontconfig loses a few bytes while it parses its configuration files
-// (inside FcInit, unreachable from any handle we hold). Leak checking in
-// sanitizer builds is told so here, where fontconfig is brought in; other
-// builds never call this hook.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n";
-}

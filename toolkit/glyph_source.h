@@ -1,4 +1,4 @@
-// FreeType glyphs of one font (face resolved by fontconfig, pixel size,
+// FreeType glyphs of one font (face file named by the platform, pixel size,
 // synthetic bold and oblique where the face lacks them), rendered once and
 // kept; characters the face lacks come from the next face that has them.
 #pragma once

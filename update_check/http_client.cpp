@@ -1,6 +1,8 @@
 // One HTTP GET of a text into memory on libcurl's easy interface.
 #include "update_check/http_client.h"
 
+#include <curl/curl.h>
+
 #include <limits>
 #include <mutex>
 #include <new>

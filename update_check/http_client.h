@@ -2,8 +2,6 @@
 // store that all requests of the process share.
 #pragma once
 
-#include <curl/curl.h>
-
 #include <chrono>
 #include <cstddef>
 #include <string>
@@ -40,7 +38,8 @@ private:
     void set_options(const std::string& url, std::string& response);
     void save_cookies();
 
-    CURL* handle_ = nullptr;
+    // The libcurl easy handle of the request under way, opaque to callers.
+    void* handle_ = nullptr;
 };
 
 // libcurl's write callback: appends the received bytes to the std::string

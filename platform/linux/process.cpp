@@ -294,46 +294,45 @@ std::vector<process_entry> snapshot_processes() {
     return entries;
 }
 
-process_handle::process_handle(process_id pid) : pid_(pid) {
-    if (pid <= 0) return;
-    fd_ = pidfd_open(pid);
-    if (fd_ < 0 && errno == ENOSYS) fd_ = open_proc_directory(pid);
-}
-
-process_handle::~process_handle() {
-    if (fd_ >= 0) ::close(fd_);  // result ignored: nothing to do on failure
-}
-
-process_handle::process_handle(process_handle&& other) noexcept : fd_(other.fd_), pid_(other.pid_) {
-    other.fd_ = -1;
-    other.pid_ = 0;
-}
-
-process_handle& process_handle::operator=(process_handle&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0) ::close(fd_);  // result ignored: nothing to do on failure
-        fd_ = other.fd_;
-        pid_ = other.pid_;
-        other.fd_ = -1;
-        other.pid_ = 0;
+// A pidfd, or a /proc/<pid> directory where the kernel has no pidfd_open.
+struct process_handle::state {
+    int fd = -1;
+    process_id pid = 0;
+    ~state() {
+        if (fd >= 0) ::close(fd);  // result ignored: nothing to do on failure
     }
-    return *this;
+};
+
+process_handle::process_handle() = default;
+
+process_handle::process_handle(process_id pid) {
+    if (pid <= 0) return;
+    int fd = pidfd_open(pid);
+    if (fd < 0 && errno == ENOSYS) fd = open_proc_directory(pid);
+    if (fd < 0) return;
+    state_ = std::make_unique<state>();
+    state_->fd = fd;
+    state_->pid = pid;
 }
+
+process_handle::~process_handle() = default;
+process_handle::process_handle(process_handle&& other) noexcept = default;
+process_handle& process_handle::operator=(process_handle&& other) noexcept = default;
 
 process_handle::wait_result process_handle::wait(unsigned timeout_ms) {
-    if (fd_ < 0) return wait_result::failed;
-    if (is_proc_directory(fd_)) return wait_proc_directory(fd_, timeout_ms);
-    return wait_pidfd(fd_, timeout_ms);
+    if (!state_) return wait_result::failed;
+    if (is_proc_directory(state_->fd)) return wait_proc_directory(state_->fd, timeout_ms);
+    return wait_pidfd(state_->fd, timeout_ms);
 }
 
 bool process_handle::terminate() {
-    if (fd_ < 0) return false;
-    if (is_proc_directory(fd_)) {
+    if (!state_) return false;
+    if (is_proc_directory(state_->fd)) {
         // The descriptor tells whether the id still names our process.
-        if (proc_process_ended(fd_)) return false;
-        return ::kill(pid_, SIGKILL) == 0;
+        if (proc_process_ended(state_->fd)) return false;
+        return ::kill(state_->pid, SIGKILL) == 0;
     }
-    return ::syscall(SYS_pidfd_send_signal, fd_, SIGKILL, nullptr, 0) == 0;
+    return ::syscall(SYS_pidfd_send_signal, state_->fd, SIGKILL, nullptr, 0) == 0;
 }
 
 std::intptr_t shell_open(const std::string& file, const std::string& parameters, const std::string& working_dir) {

@@ -60,6 +60,14 @@ single_instance::result result_of(int error) {
 
 }  // namespace
 
+// The bound socket that holds the name.
+struct single_instance::state {
+    int fd = -1;
+    ~state() {
+        if (fd >= 0) ::close(fd);  // result ignored: the name is released either way
+    }
+};
+
 single_instance::single_instance(const std::wstring& name) {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
@@ -79,12 +87,11 @@ single_instance::single_instance(const std::wstring& name) {
         ::close(fd);  // result ignored: the socket was never bound
         return;
     }
-    fd_ = fd;
+    state_ = std::make_unique<state>();
+    state_->fd = fd;
     result_ = result::created;
 }
 
-single_instance::~single_instance() {
-    if (fd_ >= 0) ::close(fd_);  // result ignored: the name is released either way
-}
+single_instance::~single_instance() = default;
 
 }  // namespace platform

@@ -20,16 +20,20 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A local update service that records the query values it was asked with.
+// A local update service that records the query values it was asked with
+// and when; it answers with status.
 class recording_service {
 public:
-    recording_service() {
-        server_.Get("/soft/update/search", [this](const httplib::Request& request, httplib::Response& response) {
-            std::lock_guard<std::mutex> guard(lock_);
-            queries_.push_back(request.get_param_value("channel") + "|" + request.get_param_value("product") + "|" +
-                               request.get_param_value("ver") + "|" + request.get_param_value("type"));
-            response.set_content("{}", "application/json");
-        });
+    explicit recording_service(int status = 200) {
+        server_.Get(
+            "/soft/update/search", [this, status](const httplib::Request& request, httplib::Response& response) {
+                std::lock_guard<std::mutex> guard(lock_);
+                times_.push_back(std::chrono::steady_clock::now());
+                queries_.push_back(request.get_param_value("channel") + "|" + request.get_param_value("product") + "|" +
+                                   request.get_param_value("ver") + "|" + request.get_param_value("type"));
+                response.status = status;
+                response.set_content("{}", "application/json");
+            });
         port_ = server_.bind_to_any_port("127.0.0.1");
         if (port_ > 0) thread_ = std::thread([this] { server_.listen_after_bind(); });
     }
@@ -42,6 +46,10 @@ public:
         std::lock_guard<std::mutex> guard(lock_);
         return queries_;
     }
+    std::vector<std::chrono::steady_clock::time_point> times() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return times_;
+    }
 
 private:
     httplib::Server server_;
@@ -49,6 +57,7 @@ private:
     std::thread thread_;
     std::mutex lock_;
     std::vector<std::string> queries_;
+    std::vector<std::chrono::steady_clock::time_point> times_;
 };
 
 class program_fixture : public testing::Test {
@@ -161,6 +170,25 @@ TEST_F(program_fixture, asks_the_service_after_cleaning_up_and_ends_when_no_upda
     EXPECT_NE(log.find("[TamsaUpdate] clear_files Find File Count:"), std::string::npos) << "log:\n" << log;
     ASSERT_FALSE(queries.empty()) << "log:\n" << log;
     EXPECT_EQ(queries[0], "beta|tamsa|4.1|7");
+}
+
+// The program's own waits, with their real values: 50 ms after each failed
+// attempt of a request, 3000 ms after each failed pass of the query.
+TEST_F(program_fixture, a_failing_service_is_asked_four_times_with_the_real_waits) {
+    recording_service service(500);
+    ASSERT_GT(service.port(), 0);
+    std::ofstream(dir_ / "update.ini") << "[UPDATE]\nhost=127.0.0.1:" << service.port() << "\n";
+    const std::string log = run_updater({"-channel=beta", "-prod=tamsa", "-ver=4.1", "-hwnd=1", "-quitmsgid=2"});
+    const auto ended = std::chrono::steady_clock::now();
+    const auto times = service.times();
+    ASSERT_EQ(times.size(), 4u) << "two passes of two attempts; log:\n" << log;
+    using std::chrono::milliseconds;
+    const auto gap = [&](std::size_t i) { return std::chrono::duration_cast<milliseconds>(times[i] - times[i - 1]); };
+    EXPECT_GE(gap(1), milliseconds(50)) << "retry wait within the first pass";
+    EXPECT_GE(gap(2), milliseconds(50 + 3000)) << "retry wait, then the pass wait";
+    EXPECT_GE(gap(3), milliseconds(50)) << "retry wait within the second pass";
+    EXPECT_GE(std::chrono::duration_cast<milliseconds>(ended - times[3]), milliseconds(50 + 3000))
+        << "the last pass waits too before the run ends";
 }
 
 // Values with blanks reach the service whole, in the form a shell passes them.

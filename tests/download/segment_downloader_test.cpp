@@ -191,7 +191,7 @@ TEST(segment_downloader, joins_segments_in_order_whatever_order_they_arrive) {
     package_host host(body, host_fault::stall, 0);
     temp_dir dir;
     const std::string name = unique_package_name("order");
-    std::thread releaser([&] {
+    std::jthread releaser([&] {
         host.wait_until_stalled();
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         host.release();
@@ -231,7 +231,7 @@ TEST(segment_downloader, paused_progress_is_counted_and_reported_in_full_later) 
     fixture.task.progress_paused = true;
     message_recorder window;
     bool ok = false;
-    std::thread worker([&] {
+    std::jthread worker([&] {
         segment_downloader engine(host.url(name), host.url(name), dir.file(name), window.window(),
                                   download_flags{&fixture.task.progress_paused, &g_update_cancelled});
         ok = engine.download();

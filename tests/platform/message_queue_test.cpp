@@ -154,7 +154,7 @@ TEST_F(message_queue, another_thread_posts_thousands_in_order) {
     recording_handler handler;
     const auto window = make_window(&handler);
     std::atomic<bool> all_posted{true};
-    std::thread poster([&] {
+    std::jthread poster([&] {
         for (platform::wparam i = 0; i < COUNT; ++i) {
             if (!platform::post_message(window, platform::WM_USER + 100, i, 0)) all_posted = false;
         }
@@ -176,7 +176,7 @@ TEST_F(message_queue, owner_blocked_in_get_message_wakes_for_a_post) {
     recording_handler handler;
     const auto window = make_window(&handler);
     for (int round = 0; round < 50; ++round) {
-        std::thread poster([&] { platform::post_message(window, platform::WM_USER + 1, round, 0); });
+        std::jthread poster([&] { platform::post_message(window, platform::WM_USER + 1, round, 0); });
         message msg;
         ASSERT_TRUE(platform::get_message(msg));
         EXPECT_EQ(msg.w, static_cast<platform::wparam>(round));
@@ -225,7 +225,7 @@ TEST_F(message_queue, event_sources_are_waited_on_and_pumped) {
     pipe_source source(window);
     platform::add_event_source(&source);
 
-    std::thread writer([&] { source.write_byte('x'); });
+    std::jthread writer([&] { source.write_byte('x'); });
     message msg;
     ASSERT_TRUE(platform::get_message(msg));
     writer.join();

@@ -3,9 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <limits>
+#include <string>
+#include <vector>
 
 #include "tests/support/temp_dir.h"
 #include "tests/update_check/test_server.h"
@@ -226,6 +229,60 @@ TEST_F(http_client_test, request_without_saved_cookies_sends_none) {
     EXPECT_EQ(requests[0].cookie, "");
     EXPECT_EQ(requests[1].cookie, "tried=1") << "the second attempt keeps the first answer's cookie";
     EXPECT_EQ(requests[2].cookie, "") << "a new request starts without cookies when none are saved";
+}
+
+// The names and values of the saved cookie lines ("name=value", in order).
+std::vector<std::string> saved_pairs() {
+    std::vector<std::string> pairs;
+    for (const std::string& line : saved_cookie_lines()) {
+        // Netscape format: domain, subdomains, path, secure, expiry, name, value.
+        std::vector<std::string> fields;
+        std::size_t start = 0;
+        for (std::size_t tab = line.find('\t'); tab != std::string::npos; tab = line.find('\t', start)) {
+            fields.push_back(line.substr(start, tab - start));
+            start = tab + 1;
+        }
+        fields.push_back(line.substr(start));
+        if (fields.size() >= 7) pairs.push_back(fields[5] + "=" + fields[6]);
+    }
+    return pairs;
+}
+
+// The saved list is replaced by the handle's whole list after a success (so
+// it holds what was sent plus what the answer set or changed); a failure, or
+// a success whose handle holds no cookie at all, keeps it as it was.
+TEST_F(http_client_test, a_success_replaces_the_saved_cookies_with_what_its_handle_holds) {
+    struct step {
+        const char* what;
+        int status;
+        const char* set_cookie;  // nullptr: none
+        std::vector<std::string> saved_after;
+    };
+    const std::vector<step> steps = {
+        {"a success without cookies while none are saved", 200, nullptr, {}},
+        {"a success sets the first cookie", 200, "a=1; Path=/", {"a=1"}},
+        {"a failure's cookie is not saved", 404, "b=2; Path=/", {"a=1"}},
+        {"a success adds to what it sent", 200, "c=3; Path=/", {"a=1", "c=3"}},
+        {"a success changes a value in place", 200, "a=9; Path=/", {"a=9", "c=3"}},
+        {"a success without cookies keeps what it sent", 200, nullptr, {"a=9", "c=3"}},
+    };
+    std::atomic<std::size_t> current{0};
+    server_.server().Get("/step", [&](const httplib::Request&, httplib::Response& res) {
+        const step& now = steps[current.load()];
+        res.status = now.status;
+        if (now.set_cookie != nullptr) res.set_header("Set-Cookie", now.set_cookie);
+        res.set_content("x", "text/plain");
+    });
+    ASSERT_TRUE(server_.start());
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        current = i;
+        http_client client;
+        std::string text;
+        (void)client.http_get(server_.url("/step"), text);
+        std::vector<std::string> got = saved_pairs();
+        std::sort(got.begin(), got.end());
+        EXPECT_EQ(got, steps[i].saved_after) << steps[i].what;
+    }
 }
 
 TEST(append_response_text, refuses_what_it_cannot_append) {

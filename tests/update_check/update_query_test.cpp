@@ -7,7 +7,6 @@
 #include <memory>
 #include <mutex>
 
-#include "app/updater_app.h"
 #include "core/text_utils.h"
 #include "core/update_task.h"
 #include "tests/support/stderr_capture.h"
@@ -61,7 +60,7 @@ protected:
     }
 
     std::unique_ptr<update_task> make_task(const std::wstring& version, const std::wstring& product = L"tool") {
-        updater_app app;
+        launch_parameters app;
         app.channel = L"stable";
         app.product = product;
         app.version = version;

@@ -5,6 +5,8 @@
 #   update_service_test.sh PATH_TO_update_service
 set -u
 service=$1
+# The service is on 127.0.0.1: never through a proxy of the environment.
+export no_proxy=127.0.0.1,localhost NO_PROXY=127.0.0.1,localhost
 work=$(mktemp -d)
 pid=
 cleanup() {

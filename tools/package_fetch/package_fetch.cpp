@@ -17,7 +17,6 @@
 #include <string>
 #include <thread>
 
-#include "app/updater_app.h"
 #include "core/update_task.h"
 #include "download/md5.h"
 #include "download/package_download.h"
@@ -63,8 +62,7 @@ int digest_only(const std::string& path) {
 }
 
 int fetch(const std::string& url, const std::string& target, const std::string& expected_md5, int retries) {
-    updater_app app;
-    update_task task(app);
+    update_task task;
     task.package_md5 = expected_md5;
     task.package_path = target;
     progress_counter counter;
