@@ -217,12 +217,17 @@ void segment_downloader::prepare_download() {
     }
     total_size_ = query_content_length(probe_url_);
     const std::vector<segment_range> plan = plan_segments(total_size_, segment_count);
+    // What an earlier attempt left is used now or never.
+    std::optional<resume_point> point = take_resume_point(url_, target_path_);
+    const std::vector<std::uint64_t> held = resumable_bytes(plan, point);
+    if (point && held == std::vector<std::uint64_t>(plan.size(), 0)) {
+        drop_resume_point(*point);
+    }
     if (plan.empty()) {
         // No usable length, or fewer bytes than segments: one whole transfer.
         prepare_whole_download();
         return;
     }
-    const std::vector<std::uint64_t> held = resumable_bytes(plan);
     for (std::uint32_t i = 0; i < plan.size(); ++i) {
         if (!add_segment(static_cast<int>(i), &plan[i], held[i])) {
             return;
@@ -241,9 +246,9 @@ void segment_downloader::prepare_download() {
 // What each segment may keep of an earlier attempt at this package: nothing
 // unless that attempt saw the same validator and the same size that the
 // probe shows now.
-std::vector<std::uint64_t> segment_downloader::resumable_bytes(const std::vector<segment_range>& plan) {
+std::vector<std::uint64_t> segment_downloader::resumable_bytes(const std::vector<segment_range>& plan,
+                                                               const std::optional<resume_point>& point) const {
     std::vector<std::uint64_t> held(plan.size(), 0);
-    const std::optional<resume_point> point = take_resume_point(url_, target_path_);
     if (!point || point->validator.empty() || point->validator != validator_ || point->total_size != total_size_ ||
         point->held.size() != plan.size()) {
         return held;

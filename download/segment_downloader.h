@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,7 +68,8 @@ public:
 private:
     bool check_file_name_validate();
     void prepare_download();
-    std::vector<std::uint64_t> resumable_bytes(const std::vector<segment_range>& plan);
+    std::vector<std::uint64_t> resumable_bytes(const std::vector<segment_range>& plan,
+                                               const std::optional<resume_point>& point) const;
     std::uint64_t query_content_length(const std::string& url);
     bool add_segment(int index, const segment_range* range, std::uint64_t held);
     bool setup_segment(segment_sink& sink);
@@ -113,7 +115,6 @@ private:
     bool probe_multiplexed_ = false;
     // The probe's strong ETag, else its Last-Modified date; empty when it had neither.
     std::string validator_;
-    std::unique_ptr<resume_point> resume_;
     std::uint64_t resumed_bytes_ = 0;
     std::uint64_t merged_bytes_ = 0;
     bool merge_failed_ = false;
