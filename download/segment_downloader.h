@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "download/md5.h"
 #include "download/segment_plan.h"
+#include "download/stream_digest.h"
 #include "platform/types.h"
 
 class update_task;
@@ -88,9 +88,7 @@ private:
     bool accept_chunk(segment_sink& sink, std::size_t bytes);
     bool check_response_head(segment_sink& sink);
     void count_progress(std::int64_t bytes);
-    void digest_chunk(const segment_sink& sink, const char* data, std::size_t bytes);
-    void advance_digest();
-    void finish_digest(std::uint64_t joined_bytes);
+    void start_digest();
 
     std::vector<std::FILE*> part_files_;
     std::vector<std::string> part_names_;
@@ -118,12 +116,8 @@ private:
     std::uint64_t resumed_bytes_ = 0;
     std::uint64_t merged_bytes_ = 0;
     bool merge_failed_ = false;
-    // The digest follows the contiguous prefix of the package: it has taken
-    // every byte before offset digest_offset_ of segment digest_segment_.
-    md5 digest_;
-    std::size_t digest_segment_ = 0;
-    std::uint64_t digest_offset_ = 0;
-    std::uint64_t digest_bytes_ = 0;
-    bool digest_failed_ = false;
+    // Follows the part files while they grow; declared last so that it stops
+    // before anything it reads goes away.
     std::string package_digest_;
+    stream_digest digest_;
 };
