@@ -68,10 +68,18 @@ std::string validator_of(std::string_view headers) {
             last_modified = std::string(trim(line.substr(14)));
         }
     }
-    if (!etag.empty() && !etag.starts_with("W/")) {
+    // The validator goes back to the host in a header line of its own, so a
+    // control character in it would smuggle in another line.
+    const auto printable = [](const std::string& text) {
+        for (const char c : text) {
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;
+        }
+        return true;
+    };
+    if (!etag.empty() && !etag.starts_with("W/") && printable(etag)) {
         return etag;
     }
-    return last_modified;
+    return printable(last_modified) ? last_modified : std::string();
 }
 
 // Options shared by the probe and the segments: certificate checks off,
