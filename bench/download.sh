@@ -101,7 +101,7 @@ fetch_run() {  # url md5
 
 curl_run() {  # url size md5: four ranges in parallel, joined with cat, checked with md5sum
   local q=$(($2 / 4)) o="$WORK/out/curl.bin"
-  curl -s --parallel --parallel-max 4 \
+  curl -s --parallel --parallel-immediate --parallel-max 4 \
     -r 0-$((q - 1)) -o "$o.0" "$1" --next -s -r $q-$((2 * q - 1)) -o "$o.1" "$1" \
     --next -s -r $((2 * q))-$((3 * q - 1)) -o "$o.2" "$1" --next -s -r $((3 * q))-$(($2 - 1)) -o "$o.3" "$1"
   cat "$o.0" "$o.1" "$o.2" "$o.3" > "$o"

@@ -61,6 +61,10 @@ resume_store& store() {
 
 }  // namespace
 
+void drop_resume_point(const resume_point& point) {
+    delete_parts(point);
+}
+
 void keep_resume_point(resume_point point) {
     store().keep(std::move(point));
 }

@@ -25,6 +25,8 @@ void keep_resume_point(resume_point point);
 // The kept point for this address and target, removed from the store. A kept
 // point for anything else is dropped and its part files deleted.
 std::optional<resume_point> take_resume_point(const std::string& url, const std::string& target_path);
+// Deletes the part files of a point that will not be resumed.
+void drop_resume_point(const resume_point& point);
 // Bytes that attempts of this process took over from earlier attempts.
 std::uint64_t resumed_bytes_total();
 void count_resumed_bytes(std::uint64_t bytes);

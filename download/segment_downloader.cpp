@@ -2,7 +2,6 @@
 // that decide whether every segment delivered exactly its range.
 #include "download/segment_downloader.h"
 
-#include <climits>
 #include <string_view>
 
 #include "core/text_utils.h"
@@ -20,8 +19,6 @@ constexpr int MAX_WAIT_MS = 1000;
 // its part file, so this is also the size of one write.
 constexpr long RECEIVE_BUFFER_BYTES = 64 * 1024;
 constexpr long MAX_REDIRECTS = 5;
-// Reading back part-file bytes for the digest.
-constexpr std::size_t DIGEST_BLOCK_BYTES = 16 * 1024;
 
 bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
     if (text.size() < prefix.size()) {
@@ -71,10 +68,18 @@ std::string validator_of(std::string_view headers) {
             last_modified = std::string(trim(line.substr(14)));
         }
     }
-    if (!etag.empty() && !etag.starts_with("W/")) {
+    // The validator goes back to the host in a header line of its own, so a
+    // control character in it would smuggle in another line.
+    const auto printable = [](const std::string& text) {
+        for (const char c : text) {
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;
+        }
+        return true;
+    };
+    if (!etag.empty() && !etag.starts_with("W/") && printable(etag)) {
         return etag;
     }
-    return last_modified;
+    return printable(last_modified) ? last_modified : std::string();
 }
 
 // Options shared by the probe and the segments: certificate checks off,
@@ -169,8 +174,6 @@ bool segment_downloader::download() {
     for (const auto& sink : sinks_) {
         expected_bytes += sink->written;
     }
-    // The rest of the digest, while the part files are still open.
-    advance_digest();
     sinks_.clear();
     return join_parts(expected_bytes);
 }
@@ -189,7 +192,6 @@ void segment_downloader::refetch_whole() {
 bool segment_downloader::join_parts(std::uint64_t expected_bytes) {
     merge_segments();
     if (!merge_failed_ && merged_bytes_ == expected_bytes) {
-        finish_digest(merged_bytes_);
         return true;
     }
     debug_log("[TamsaUpdate]: joining the parts of %s failed \n", target_path_.c_str());
@@ -221,12 +223,17 @@ void segment_downloader::prepare_download() {
     }
     total_size_ = query_content_length(probe_url_);
     const std::vector<segment_range> plan = plan_segments(total_size_, segment_count);
+    // What an earlier attempt left is used now or never.
+    std::optional<resume_point> point = take_resume_point(url_, target_path_);
+    const std::vector<std::uint64_t> held = resumable_bytes(plan, point);
+    if (point && held == std::vector<std::uint64_t>(plan.size(), 0)) {
+        drop_resume_point(*point);
+    }
     if (plan.empty()) {
         // No usable length, or fewer bytes than segments: one whole transfer.
         prepare_whole_download();
         return;
     }
-    const std::vector<std::uint64_t> held = resumable_bytes(plan);
     for (std::uint32_t i = 0; i < plan.size(); ++i) {
         if (!add_segment(static_cast<int>(i), &plan[i], held[i])) {
             return;
@@ -235,6 +242,7 @@ void segment_downloader::prepare_download() {
     if (resumed_bytes_ > 0) {
         count_progress(0);  // progress starts from what is already held
     }
+    start_digest();
     // Multiplexing is a wish; a libcurl without HTTP/2 refuses it and uses one connection per segment.
     (void)curl_multi_setopt(transfers_->multi, CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
     int running = 0;
@@ -245,9 +253,9 @@ void segment_downloader::prepare_download() {
 // What each segment may keep of an earlier attempt at this package: nothing
 // unless that attempt saw the same validator and the same size that the
 // probe shows now.
-std::vector<std::uint64_t> segment_downloader::resumable_bytes(const std::vector<segment_range>& plan) {
+std::vector<std::uint64_t> segment_downloader::resumable_bytes(const std::vector<segment_range>& plan,
+                                                               const std::optional<resume_point>& point) const {
     std::vector<std::uint64_t> held(plan.size(), 0);
-    const std::optional<resume_point> point = take_resume_point(url_, target_path_);
     if (!point || point->validator.empty() || point->validator != validator_ || point->total_size != total_size_ ||
         point->held.size() != plan.size()) {
         return held;
@@ -271,11 +279,24 @@ void segment_downloader::prepare_whole_download() {
         std::lock_guard<std::mutex> guard(lock_);
         bytes_done_ = 0;
     }
-    digest_ = md5();
-    digest_segment_ = 0;
-    digest_offset_ = 0;
-    digest_bytes_ = 0;
-    (void)add_segment(0, nullptr, 0);
+    if (add_segment(0, nullptr, 0)) {
+        start_digest();
+    }
+}
+
+// The digest thread follows the part files from here on; the bytes already
+// held are the first it reads.
+void segment_downloader::start_digest() {
+    std::vector<std::uint64_t> lengths;
+    for (const auto& sink : sinks_) {
+        lengths.push_back(sink->ranged ? sink->expected : 0);
+    }
+    if (!digest_.start(part_names_, lengths)) {
+        return;  // the package's digest is then read from the joined file
+    }
+    for (const auto& sink : sinks_) {
+        digest_.grew(static_cast<std::size_t>(sink->index), sink->written);
+    }
 }
 
 bool segment_downloader::add_segment(int index, const segment_range* range, std::uint64_t held) {
@@ -398,14 +419,7 @@ bool segment_downloader::restart_segment(segment_sink& sink) {
     }
     count_progress(-static_cast<std::int64_t>(sink.written));
     resumed_bytes_ -= sink.held;
-    // The digest may already hold bytes of this segment.
-    if (digest_segment_ > static_cast<std::size_t>(sink.index) ||
-        (digest_segment_ == static_cast<std::size_t>(sink.index) && digest_offset_ > 0)) {
-        digest_ = md5();
-        digest_segment_ = 0;
-        digest_offset_ = 0;
-        digest_bytes_ = 0;
-    }
+    digest_.restart(static_cast<std::size_t>(sink.index));
     sink.held = 0;
     sink.written = 0;
     sink.checked = false;
@@ -513,7 +527,6 @@ void segment_downloader::collect_finished() {
             debug_log("[TamsaUpdate]: segment %d ended with \"%s\" after %llu bytes, HTTP status %ld \n", sink->index,
                       curl_easy_strerror(sink->result), static_cast<unsigned long long>(sink->written), sink->status);
         }
-        advance_digest();
     }
 }
 
@@ -558,6 +571,7 @@ void segment_downloader::keep_or_discard_parts() {
         discard_parts();
         return;
     }
+    digest_.stop();  // it reads the part files that are closed now
     resume_point point{url_, target_path_, total_size_, validator_, part_names_, {}};
     for (const auto& sink : sinks_) {
         // Bytes the disk may not have taken are not held: the next attempt compares sizes.
@@ -572,6 +586,7 @@ void segment_downloader::keep_or_discard_parts() {
 }
 
 void segment_downloader::discard_parts() {
+    digest_.stop();  // it reads the part files that go now
     for (std::FILE*& file : part_files_) {
         if (file != nullptr) {
             (void)std::fclose(file);  // the content is thrown away anyway
@@ -683,7 +698,7 @@ std::size_t segment_downloader::on_segment_data(char* data, std::size_t size, st
     }
     const std::size_t written = std::fwrite(data, 1, bytes, sink->file);
     sink->written += written;
-    sink->owner->digest_chunk(*sink, data, written);
+    sink->owner->digest_.grew(static_cast<std::size_t>(sink->index), sink->written);
     sink->owner->count_progress(static_cast<std::int64_t>(written));
     // A short write makes libcurl abort the transfer.
     return written;
@@ -698,68 +713,4 @@ void segment_downloader::count_progress(std::int64_t bytes) {
     const progress_values values = scale_progress(total_size_, bytes_done_);
     // A window that is gone drops the message; the download goes on regardless.
     (void)platform::post_message(window_, WM_DOWNLOAD_PROGRESS, values.total, values.done);
-}
-
-// Bytes that arrive right where the digest stands go into it at once; the
-// segments after it are read back from their part files once it reaches them.
-void segment_downloader::digest_chunk(const segment_sink& sink, const char* data, std::size_t bytes) {
-    if (digest_failed_ || digest_segment_ >= sinks_.size() || sinks_[digest_segment_].get() != &sink) {
-        return;
-    }
-    if (digest_offset_ + bytes == sink.written) {
-        digest_.update(data, bytes);
-        digest_offset_ += bytes;
-        digest_bytes_ += bytes;
-        if (sink.ranged && digest_offset_ == sink.expected) {
-            advance_digest();
-        }
-    } else {
-        // Behind within this segment (bytes held from an earlier attempt): catch up from the file.
-        advance_digest();
-    }
-}
-
-void segment_downloader::advance_digest() {
-    char block[DIGEST_BLOCK_BYTES];
-    while (!digest_failed_ && digest_segment_ < sinks_.size()) {
-        segment_sink& sink = *sinks_[digest_segment_];
-        if (digest_offset_ < sink.written) {
-            // stdio needs a seek between writing and reading one stream, and back.
-            if (sink.file == nullptr || digest_offset_ > static_cast<std::uint64_t>(LONG_MAX) ||
-                std::fseek(sink.file, static_cast<long>(digest_offset_), SEEK_SET) != 0) {
-                digest_failed_ = true;
-                break;
-            }
-            while (digest_offset_ < sink.written) {
-                const std::size_t want =
-                    static_cast<std::size_t>(std::min<std::uint64_t>(sizeof block, sink.written - digest_offset_));
-                const std::size_t got = std::fread(block, 1, want, sink.file);
-                if (got == 0) {
-                    digest_failed_ = true;  // the package's own digest is taken from the file then
-                    break;
-                }
-                digest_.update(block, got);
-                digest_offset_ += got;
-                digest_bytes_ += got;
-            }
-            if (std::fseek(sink.file, 0, SEEK_END) != 0) {
-                digest_failed_ = true;
-            }
-            continue;
-        }
-        const bool segment_done =
-            sink.ranged ? digest_offset_ == sink.expected : sink.finished && sink.result == CURLE_OK;
-        if (!segment_done) {
-            return;
-        }
-        ++digest_segment_;
-        digest_offset_ = 0;
-    }
-}
-
-// The digest stands for the package only when it took exactly the joined bytes.
-void segment_downloader::finish_digest(std::uint64_t joined_bytes) {
-    if (!digest_failed_ && digest_bytes_ == joined_bytes) {
-        package_digest_ = digest_.hex_digest();
-    }
 }

@@ -10,11 +10,12 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "download/md5.h"
 #include "download/segment_plan.h"
+#include "download/stream_digest.h"
 #include "platform/types.h"
 
 struct segment_sink;
@@ -76,7 +77,8 @@ private:
     bool check_file_name_validate();
     bool cancel_requested() const;
     void prepare_download();
-    std::vector<std::uint64_t> resumable_bytes(const std::vector<segment_range>& plan);
+    std::vector<std::uint64_t> resumable_bytes(const std::vector<segment_range>& plan,
+                                               const std::optional<resume_point>& point) const;
     std::uint64_t query_content_length(const std::string& url);
     bool add_segment(int index, const segment_range* range, std::uint64_t held);
     bool setup_segment(segment_sink& sink);
@@ -95,9 +97,7 @@ private:
     bool accept_chunk(segment_sink& sink, std::size_t bytes);
     bool check_response_head(segment_sink& sink);
     void count_progress(std::int64_t bytes);
-    void digest_chunk(const segment_sink& sink, const char* data, std::size_t bytes);
-    void advance_digest();
-    void finish_digest(std::uint64_t joined_bytes);
+    void start_digest();
 
     std::vector<std::FILE*> part_files_;
     std::vector<std::string> part_names_;
@@ -122,16 +122,11 @@ private:
     bool probe_multiplexed_ = false;
     // The probe's strong ETag, else its Last-Modified date; empty when it had neither.
     std::string validator_;
-    std::unique_ptr<resume_point> resume_;
     std::uint64_t resumed_bytes_ = 0;
     std::uint64_t merged_bytes_ = 0;
     bool merge_failed_ = false;
-    // The digest follows the contiguous prefix of the package: it has taken
-    // every byte before offset digest_offset_ of segment digest_segment_.
-    md5 digest_;
-    std::size_t digest_segment_ = 0;
-    std::uint64_t digest_offset_ = 0;
-    std::uint64_t digest_bytes_ = 0;
-    bool digest_failed_ = false;
+    // Follows the part files while they grow; declared last so that it stops
+    // before anything it reads goes away.
     std::string package_digest_;
+    stream_digest digest_;
 };

@@ -29,6 +29,9 @@ int segment_downloader::merge_segments() {
     if (std::fclose(target) != 0) {
         merge_failed_ = true;
     }
+    // The digest thread read the part files while the join copied them; it
+    // is done with them before they go.
+    package_digest_ = digest_.finish(merged_bytes_);
     for (const std::string& name : part_names_) {
         (void)platform::delete_file(name);  // a part never created simply fails here
     }

@@ -70,6 +70,11 @@ TEST(download_thread_proc, stores_the_outcome_then_posts_it) {
         EXPECT_EQ(window.messages.back().id, WM_DOWNLOAD_DONE);
         if (c.ready) {
             EXPECT_TRUE(read_file(fixture.task.package_path) == body);
+        } else {
+            // The digest taken while the package arrived is the one logged, as the file's would be.
+            const std::string line =
+                "[TamsaUpdate]:  Update File Md5: " + c.expected_md5 + "  Local File Md5: " + md5_of(body) + " \n";
+            EXPECT_NE(log.find(line), std::string::npos) << "log was: " << log;
         }
         EXPECT_TRUE(leftover_parts(name).empty());
     }

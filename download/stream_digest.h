@@ -1,0 +1,53 @@
+// The MD5 digest of a package taken while it arrives: a thread of its own
+// follows the part files as they grow and digests the contiguous prefix of
+// the package, so that the download thread only writes, and only the rest of
+// the digest remains when the last segment ends.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class stream_digest {
+public:
+    stream_digest() = default;
+    stream_digest(const stream_digest&) = delete;
+    stream_digest& operator=(const stream_digest&) = delete;
+    ~stream_digest();
+
+    // Starts following the part files, in package order. lengths: each
+    // segment's size; 0 for a segment whose end is only known when it is done.
+    // False when the thread cannot start (the digest is then simply not taken).
+    bool start(std::vector<std::string> paths, std::vector<std::uint64_t> lengths);
+    // The writer's report: segment now holds written bytes on disk.
+    void grew(std::size_t segment, std::uint64_t written);
+    // A segment's part file went back to zero: the digest starts over.
+    void restart(std::size_t segment);
+    // Waits until every reported byte is digested, then stops. The digest
+    // text when it covers exactly total_bytes, else empty.
+    std::string finish(std::uint64_t total_bytes);
+    // Stops without a result.
+    void stop();
+
+private:
+    void follow();
+    bool read_some(std::size_t segment, std::uint64_t from, std::uint64_t to);
+
+    std::vector<std::string> paths_;
+    std::vector<std::uint64_t> lengths_;
+    std::unique_ptr<std::atomic<std::uint64_t>[]> written_;
+    std::thread thread_;
+    std::mutex lock_;
+    std::condition_variable wake_;
+    bool finishing_ = false;  // no more bytes come; digest what is there and end
+    bool stopping_ = false;   // end at once
+    std::uint64_t generation_ = 0;
+    // Results, written by the thread and read after it has been joined.
+    std::string digest_;
+    std::uint64_t digested_ = 0;
+    bool failed_ = false;
+};

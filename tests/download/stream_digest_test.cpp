@@ -1,0 +1,110 @@
+// The digest thread against part files written by the test: whatever order
+// the segments grow in, the digest is the package's, and only when it covers
+// every byte.
+#include "download/stream_digest.h"
+
+#include <gtest/gtest.h>
+
+#include "download/md5.h"
+#include "download/segment_plan.h"
+#include "download_test_support.h"
+
+namespace {
+
+using namespace download_test;
+
+std::string md5_of(const std::string& bytes) {
+    md5 context;
+    context.update(bytes.data(), bytes.size());
+    return context.hex_digest();
+}
+
+// Appends bytes to a part file and reports the new size, as the engine does.
+void append_and_report(stream_digest& digest, const std::string& path, std::size_t segment, const std::string& bytes,
+                       std::uint64_t& written) {
+    std::ofstream(path, std::ios::binary | std::ios::app)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    written += bytes.size();
+    digest.grew(segment, written);
+}
+
+TEST(stream_digest, follows_the_segments_in_package_order) {
+    const std::string package = package_bytes(300001, 21);
+    const auto plan = plan_segments(package.size(), 4);
+    struct order_case {
+        const char* name;
+        std::vector<int> order;    // which segment gets its next piece, in turn
+        bool restart_segment_1;    // segment 1 goes back to zero halfway and is written again
+        std::int64_t total_delta;  // what finish is told, against the package size
+        bool digest_expected;
+    };
+    const order_case cases[] = {
+        {"in order", {0, 0, 1, 1, 2, 2, 3, 3}, false, 0, true},
+        {"last segment first", {3, 3, 2, 2, 1, 1, 0, 0}, false, 0, true},
+        {"interleaved", {1, 0, 3, 2, 0, 1, 2, 3}, false, 0, true},
+        {"a segment restarts", {0, 1, 2, 3, 0, 1, 2, 3}, true, 0, true},
+        {"fewer bytes than the package", {0, 0, 1, 1, 2, 2, 3, 3}, false, 1, false},
+        {"a segment never finished", {0, 0, 1, 2, 2, 3, 3}, false, 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        temp_dir dir;
+        std::vector<std::string> paths;
+        std::vector<std::uint64_t> lengths;
+        for (std::size_t i = 0; i < plan.size(); ++i) {
+            paths.push_back(dir.file("part-" + std::to_string(i)));
+            lengths.push_back(plan[i].length());
+            write_file(paths.back(), "");
+        }
+        stream_digest digest;
+        ASSERT_TRUE(digest.start(paths, lengths));
+        std::vector<std::uint64_t> written(plan.size(), 0);
+        std::vector<int> pieces_done(plan.size(), 0);
+        for (const int segment : c.order) {
+            const auto& range = plan[static_cast<std::size_t>(segment)];
+            const std::uint64_t half = range.length() / 2;
+            const std::uint64_t from = pieces_done[segment] == 0 ? 0 : half;
+            const std::uint64_t to = pieces_done[segment] == 0 ? half : range.length();
+            ++pieces_done[segment];
+            append_and_report(digest, paths[segment], segment,
+                              package.substr(static_cast<std::size_t>(range.first + from), to - from),
+                              written[segment]);
+            if (c.restart_segment_1 && segment == 1 && pieces_done[1] == 2) {
+                write_file(paths[1], "");
+                written[1] = 0;
+                digest.restart(1);
+                append_and_report(digest, paths[1], 1,
+                                  package.substr(static_cast<std::size_t>(range.first), range.length()), written[1]);
+            }
+        }
+        const std::string got = digest.finish(package.size() + c.total_delta);
+        EXPECT_EQ(got, c.digest_expected ? md5_of(package) : "");
+    }
+}
+
+TEST(stream_digest, whole_file_of_unknown_length_ends_at_finish) {
+    const std::string package = package_bytes(70000, 22);
+    temp_dir dir;
+    const std::string path = dir.file("whole");
+    write_file(path, "");
+    stream_digest digest;
+    ASSERT_TRUE(digest.start({path}, {0}));
+    std::uint64_t written = 0;
+    append_and_report(digest, path, 0, package.substr(0, 1000), written);
+    append_and_report(digest, path, 0, package.substr(1000), written);
+    EXPECT_EQ(digest.finish(package.size()), md5_of(package));
+}
+
+TEST(stream_digest, stopped_or_never_started_gives_nothing) {
+    stream_digest never_started;
+    EXPECT_EQ(never_started.finish(0), "");
+    temp_dir dir;
+    write_file(dir.file("p"), "abc");
+    stream_digest stopped;
+    ASSERT_TRUE(stopped.start({dir.file("p")}, {3}));
+    stopped.grew(0, 3);
+    stopped.stop();
+    EXPECT_EQ(stopped.finish(3), "");
+}
+
+}  // namespace
