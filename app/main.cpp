@@ -3,6 +3,7 @@
 
 #include "app/text_utils.h"
 #include "app/updater_app.h"
+#include "platform/window.h"
 
 namespace {
 
@@ -26,6 +27,7 @@ std::string join_arguments(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     updater_app app;
+    app.windows_available = platform::select_display(platform::display_kind::x11);
     app.run(utf8_to_wide(join_arguments(argc, argv)));
     app.shutdown();
     return 0;

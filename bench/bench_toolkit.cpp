@@ -42,7 +42,7 @@ public:
     platform::lresult handle_message(platform::window_handle, std::uint32_t id, platform::wparam w,
                                      platform::lparam l) override {
         platform::lresult result = 0;
-        manager_.message_handler(id, w, l, result);
+        manager_.handle_window_message(id, w, l, result);
         return result;
     }
 

@@ -73,7 +73,7 @@ public:
     platform::lresult handle_message(platform::window_handle, std::uint32_t id, platform::wparam w,
                                      platform::lparam l) override {
         platform::lresult result = 0;
-        manager.message_handler(id, w, l, result);
+        manager.handle_window_message(id, w, l, result);
         return result;
     }
     void notify(notify_event& event) override {
@@ -377,8 +377,8 @@ TEST_F(input_routing, asynchronous_notifications_arrive_through_the_queue) {
 TEST_F(input_routing, painting_fills_the_update_area_of_the_surface) {
     test_window window(BUTTONS_LAYOUT);
     window.paint();
-    EXPECT_EQ(window.manager.offscreen().width, 300);
-    EXPECT_EQ(window.manager.offscreen().height, 100);
+    EXPECT_EQ(window.manager.back_buffer().width, 300);
+    EXPECT_EQ(window.manager.back_buffer().height, 100);
     EXPECT_EQ(platform::take_update_rect(window.handle), (rect{})) << "painting takes the update area";
 }
 
