@@ -183,8 +183,13 @@ std::vector<button_spec> buttons_of(unsigned type) {
     }
 }
 
-std::vector<platform::window_handle>& open_boxes() {
-    static std::vector<platform::window_handle> boxes;
+struct open_box {
+    platform::window_handle window;
+    std::wstring text;
+};
+
+std::vector<open_box>& open_boxes() {
+    static std::vector<open_box> boxes;
     return boxes;
 }
 
@@ -209,9 +214,9 @@ public:
         platform::move_window(box, 0, 0, BOX_WIDTH, box_height());
         center_window();
         platform::set_window_modal(box, true);
-        open_boxes().push_back(box);
+        open_boxes().push_back({box, text_});
         const int answer = loop(owner);
-        std::erase(open_boxes(), box);
+        std::erase_if(open_boxes(), [box](const open_box& b) { return b.window == box; });
         manager_.remove_notifier(this);
         platform::destroy_window(box);
         return answer;
@@ -365,7 +370,14 @@ int message_box_a(platform::window_handle owner, std::string_view text, std::str
 }
 
 platform::window_handle current_message_box() {
-    return open_boxes().empty() ? 0 : open_boxes().back();
+    return open_boxes().empty() ? 0 : open_boxes().back().window;
+}
+
+std::wstring message_box_text(platform::window_handle box) {
+    for (const open_box& b : open_boxes()) {
+        if (b.window == box) return b.text;
+    }
+    return {};
 }
 
 }  // namespace skinui

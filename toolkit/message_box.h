@@ -23,5 +23,8 @@ int message_box_a(platform::window_handle owner, std::string_view text, std::str
 
 // The innermost box open on this thread, or 0.
 platform::window_handle current_message_box();
+// The text an open box shows (as given, before wrapping); empty for a
+// window that is no open box.
+std::wstring message_box_text(platform::window_handle box);
 
 }  // namespace skinui
