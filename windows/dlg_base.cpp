@@ -157,7 +157,10 @@ void dlg_base::on_size() {
     platform::set_window_round_corners(window_, corner);
 }
 
-// A maximised window fills the work area of its monitor.
+// A maximised window fills the work area of its monitor. Its size is the
+// work area's width and height: taking the right and bottom edges instead
+// would push the window past the screen by the height of a panel at the
+// top (or the width of one at the left).
 void dlg_base::on_get_min_max_info(platform::lparam l) {
     auto* info = reinterpret_cast<platform::minmax_info*>(l);
     if (info == nullptr) return;
@@ -165,7 +168,7 @@ void dlg_base::on_get_min_max_info(platform::lparam l) {
     platform::rect work = platform::work_area_near(window_);
     work = {work.left - monitor.left, work.top - monitor.top, work.right - monitor.left, work.bottom - monitor.top};
     info->max_position = {work.left, work.top};
-    info->max_size = {work.right, work.bottom};
+    info->max_size = {work.width(), work.height()};
 }
 
 platform::lresult dlg_base::on_sys_command(platform::wparam w, platform::lparam l) {
