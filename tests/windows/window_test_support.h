@@ -58,7 +58,13 @@ public:
             else
                 others.push_back(msg);
         }
-        for (const platform::message& m : others) platform::post_message(m.window, m.id, m.w, m.l);
+        for (const platform::message& m : others) {
+            if (m.id == platform::WM_QUIT) {
+                platform::post_quit_message(static_cast<int>(m.w));
+            } else {
+                platform::post_message(m.window, m.id, m.w, m.l);
+            }
+        }
         return std::find(seen.begin(), seen.end(), id) != seen.end();
     }
     platform::window_handle handle = 0;
