@@ -218,6 +218,8 @@ void native_window::center_window() {
 
 unsigned native_window::show_modal() {
     const platform::window_handle owner = platform::owner_of(window_);
+    // The window manager keeps a modal window above the owner it blocks.
+    if (owner != 0) platform::set_window_modal(window_, true);
     platform::show_window(window_, platform::SW_SHOWNORMAL);
     if (owner != 0) platform::enable_window(owner, false);
     unsigned result = 0;

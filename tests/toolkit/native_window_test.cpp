@@ -198,6 +198,9 @@ TEST_F(native_window_test, show_modal_disables_the_owner_while_it_runs_and_repos
         platform::post_quit_message(7);
     });
     EXPECT_EQ(window.show_modal(), 0u);
+    platform::offscreen_window_state state;
+    ASSERT_TRUE(platform::offscreen_window_info(h, state));
+    EXPECT_TRUE(state.modal) << "marked as a modal dialog of its owner";
     EXPECT_FALSE(owner_enabled_inside);
     EXPECT_TRUE(visible_inside);
     EXPECT_TRUE(platform::is_window_enabled(owner_handle));
