@@ -264,27 +264,42 @@ private:
         manager_.init(handle());
         add_fonts();
         auto root = std::make_unique<box_panel>();
+        root->add(make_caption_row());
+        root->add(make_text());
+        root->add(std::make_unique<control>());  // absorbs what is left
+        root->add(make_button_row());
+        auto bottom = std::make_unique<control>();
+        bottom->set_fixed_height(BOTTOM_MARGIN);
+        root->add(std::move(bottom));
+        manager_.attach_dialog(std::move(root));
+        manager_.add_notifier(this);
+    }
 
-        auto caption_row = std::make_unique<horizontal_layout>();
-        caption_row->set_fixed_height(CAPTION_HEIGHT);
-        caption_row->set_inset({14, 0, 14, 0});
+    std::unique_ptr<control> make_caption_row() {
+        auto row = std::make_unique<horizontal_layout>();
+        row->set_fixed_height(CAPTION_HEIGHT);
+        row->set_inset({14, 0, 14, 0});
         auto title = std::make_unique<label>();
         title->set_text(caption_);
         title->set_font(CAPTION_FONT);
         title->set_text_color(TEXT_COLOR);
-        caption_row->add(std::move(title));
-        root->add(std::move(caption_row));
+        row->add(std::move(title));
+        return row;
+    }
 
+    // The text is broken into lines here, so that the box's height fits it.
+    std::unique_ptr<control> make_text() {
         auto text = std::make_unique<wrapped_text>();
         text->lines = wrap_text(manager_, text_, TEXT_WIDTH);
         text->line_height = std::max(1, render_engine::measure_text(manager_, L"国", TEXT_FONT).cy + 6);
         text->set_fixed_height(text->line_height * static_cast<int>(text->lines.size()));
         text->set_padding({TEXT_MARGIN, 18, TEXT_MARGIN, 18});
         text_height_ = text->fixed_height();
-        root->add(std::move(text));
+        return text;
+    }
 
-        root->add(std::make_unique<control>());  // absorbs what is left
-
+    // The buttons at the right, the first one the default.
+    std::unique_ptr<control> make_button_row() {
         auto row = std::make_unique<horizontal_layout>();
         row->set_fixed_height(BUTTON_HEIGHT);
         row->set_inset({0, 0, TEXT_MARGIN, 0});
@@ -300,13 +315,7 @@ private:
             button_controls_.push_back(b.get());
             row->add(std::move(b));
         }
-        root->add(std::move(row));
-        auto bottom = std::make_unique<control>();
-        bottom->set_fixed_height(BOTTOM_MARGIN);
-        root->add(std::move(bottom));
-
-        manager_.attach_dialog(std::move(root));
-        manager_.add_notifier(this);
+        return row;
     }
 
     int box_height() const { return CAPTION_HEIGHT + 18 + text_height_ + 18 + BUTTON_HEIGHT + BOTTOM_MARGIN; }
