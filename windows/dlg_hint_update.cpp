@@ -3,6 +3,8 @@
 // close or cancel.
 #include "windows/dlg_hint_update.h"
 
+#include <vector>
+
 #include "app/update_task.h"
 #include "platform/message_queue.h"
 #include "platform/window.h"
@@ -14,6 +16,10 @@ namespace {
 const wchar_t WINDOW_TITLE[] = L"自动更新";
 // WS_VISIBLE | WS_OVERLAPPEDWINDOW
 constexpr std::uint32_t PROGRESS_WINDOW_STYLE = 0x10CF0000;
+
+// Every progress window made, kept until the process ends (they are never
+// deleted: their native windows stay as last painted).
+std::vector<dlg_update*>* const g_progress_windows = new std::vector<dlg_update*>();
 
 }  // namespace
 
@@ -42,6 +48,7 @@ unsigned dlg_hint_update::open_progress_window() {
     if (parent != 0) platform::show_window(parent, platform::SW_HIDE);
 
     update_wnd = new dlg_update();
+    g_progress_windows->push_back(update_wnd);
     update_wnd->task = task;
     update_wnd->create(0, WINDOW_TITLE, PROGRESS_WINDOW_STYLE, 0);
     update_wnd->center_window();
