@@ -16,7 +16,6 @@
 #include "platform/single_instance.h"
 #include "platform/window.h"
 #include "skin/resource_table.h"
-#include "toolkit/native_window.h"
 #include "toolkit/paint_manager.h"
 #include "windows/dlg_hint_update.h"
 
