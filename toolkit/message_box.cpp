@@ -167,12 +167,12 @@ std::vector<std::wstring> wrap_text(paint_manager& manager, std::wstring_view te
     return lines;
 }
 
-struct button_spec {
+struct button_choice {
     const wchar_t* label;
     int answer;
 };
 
-std::vector<button_spec> buttons_of(unsigned type) {
+std::vector<button_choice> buttons_of(unsigned type) {
     switch (type & platform::MB_TYPEMASK) {
         case platform::MB_OKCANCEL:
             return {{L"确定", platform::IDOK}, {L"取消", platform::IDCANCEL}};
@@ -348,7 +348,7 @@ private:
 
     std::wstring text_;
     std::wstring caption_;
-    std::vector<button_spec> buttons_;
+    std::vector<button_choice> buttons_;
     std::vector<box_button*> button_controls_;
     paint_manager manager_;
     int text_height_ = 0;
