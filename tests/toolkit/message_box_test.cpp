@@ -226,3 +226,28 @@ TEST_F(message_box_test, a_box_opened_inside_a_box_answers_first) {
 }
 
 }  // namespace
+
+namespace {
+
+// Paints of the open box, read back from the off-screen display: the skin's
+// caption band, body and edge, and the accent colour of the default button.
+TEST_F(message_box_test, the_box_is_painted_in_the_skin_colours) {
+    modal_script::script script;
+    platform::offscreen_image image;
+    script.later([&] {
+        image = platform::offscreen_pixels(skinui::current_message_box());
+        send_input(input::escape);
+    });
+    skinui::message_box(0, L"t", L"", platform::MB_OKCANCEL);
+    ASSERT_GT(image.width, 0);
+    auto at = [&](int x, int y) { return image.pixels[static_cast<std::size_t>(y) * image.width + x]; };
+    EXPECT_EQ(at(0, 0), 0xFF323B50u) << "edge";
+    EXPECT_EQ(at(5, 5), 0xFF232B3Cu) << "caption band";
+    EXPECT_EQ(at(5, 40), 0xFF1D2332u) << "body";
+    // The first button: 88 x 30, left of the second, 16 px above the bottom.
+    const int first_left = image.width - 20 - 88 - 10 - 88;
+    EXPECT_EQ(at(first_left + 5, image.height - 16 - 5), 0xFF14B9D6u) << "the default button's accent";
+    EXPECT_EQ(at(image.width - 20 - 5, image.height - 16 - 5), 0xFF2B3345u) << "the other button";
+}
+
+}  // namespace
