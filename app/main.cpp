@@ -3,6 +3,7 @@
 
 #include "app/updater_app.h"
 #include "core/text_utils.h"
+#include "platform/window.h"
 
 namespace {
 
@@ -39,6 +40,7 @@ std::string join_arguments(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     updater_app app;
+    app.windows_available = platform::select_display(platform::display_kind::x11);
     app.run(utf8_to_wide(join_arguments(argc, argv)));
     app.shutdown();
     return 0;

@@ -13,8 +13,13 @@
 #include "core/update_task.h"
 #include "download/leftover_cleanup.h"
 #include "platform/last_error.h"
+#include "platform/foreign_window.h"
 #include "platform/process.h"
 #include "platform/single_instance.h"
+#include "platform/window.h"
+#include "skin/resource_table.h"
+#include "toolkit/paint_manager.h"
+#include "windows/dlg_hint_update.h"
 
 namespace {
 
@@ -49,11 +54,11 @@ std::int32_t parse_decimal(const std::wstring& text) {
 
 }  // namespace
 
-// No hint window object is created yet (show_hint_window), so there is never
-// one to free; the window's class brings the real deletion with it.
+// The hint window object goes; it leaves its paint manager's notifiers and
+// frees the manager with its tree. The native window and the progress
+// window object stay until the process ends.
 void hint_window_deleter::operator()(dlg_hint_update* window) const {
-    assert(window == nullptr);
-    (void)window;
+    delete window;
 }
 
 updater_app::updater_app() = default;
@@ -125,6 +130,12 @@ void updater_app::run_update() {
         curl_global_cleanup();
         return;
     }
+    if (!windows_available) {
+        debug_log("[TamsaUpdate]: no display for the update windows; the update is not shown \n");
+        return;
+    }
+    // The toolkit finds the skin among the program's own resources.
+    skinui::paint_manager::set_resource_module(&find_resource);
     show_hint_window();
     if (task->package_state.load(std::memory_order_acquire) != package_ready) return;
     install_package();
@@ -141,7 +152,16 @@ void updater_app::install_package() {
 }
 
 void updater_app::show_hint_window() {
-    // The outdated-version hint window is created and run modally here.
+    // WS_VISIBLE | WS_OVERLAPPEDWINDOW, and WS_EX_WINDOWEDGE.
+    constexpr std::uint32_t HINT_STYLE = 0x10CF0000;
+    constexpr std::uint32_t HINT_EX_STYLE = 0x100;
+    hint_window.reset(new dlg_hint_update());
+    hint_window->task = task.get();
+    const bool product_is_window =
+        product_window != 0 && (platform::is_window(product_window) || platform::foreign_window_exists(product_window));
+    hint_window->create(product_is_window ? product_window : 0, L"自动更新", HINT_STYLE, HINT_EX_STYLE);
+    hint_window->center_window();
+    hint_window->show_modal();
 }
 
 void updater_app::shutdown() {

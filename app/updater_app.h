@@ -36,6 +36,9 @@ public:
     std::unique_ptr<update_task> task;
     std::unique_ptr<dlg_hint_update, hint_window_deleter> hint_window;
     std::unique_ptr<platform::single_instance> instance_event;
+    // False when no display can show the windows: the run then ends after
+    // the update check, without windows and without installing.
+    bool windows_available = true;
 
 private:
     // Steps of run after the parameters were accepted.

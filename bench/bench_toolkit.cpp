@@ -42,7 +42,7 @@ public:
     platform::lresult handle_message(platform::window_handle, std::uint32_t id, platform::wparam w,
                                      platform::lparam l) override {
         platform::lresult result = 0;
-        manager_.message_handler(id, w, l, result);
+        manager_.handle_window_message(id, w, l, result);
         return result;
     }
 
@@ -83,7 +83,7 @@ void build_layout_and_paint(benchmark::State& state, const wchar_t* layout, int 
             return;
         }
         window.paint();
-        benchmark::DoNotOptimize(window.manager().offscreen().pixels.data());
+        benchmark::DoNotOptimize(window.manager().back_buffer().pixels.data());
     }
 }
 
@@ -100,7 +100,7 @@ void relayout_and_paint(benchmark::State& state, const wchar_t* layout, int widt
         window.manager().need_update();
         window.invalidate_all();
         window.paint();
-        benchmark::DoNotOptimize(window.manager().offscreen().pixels.data());
+        benchmark::DoNotOptimize(window.manager().back_buffer().pixels.data());
     }
 }
 
@@ -119,7 +119,7 @@ void progress_step(benchmark::State& state) {
         value = value % 100 + 1;
         bar->set_value(value);
         window.paint();
-        benchmark::DoNotOptimize(window.manager().offscreen().pixels.data());
+        benchmark::DoNotOptimize(window.manager().back_buffer().pixels.data());
     }
 }
 

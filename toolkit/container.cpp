@@ -70,6 +70,79 @@ rect deflate(const rect& r, const rect& by) {
     return inner;
 }
 
+// What the first pass learns about all stacked children.
+struct box_plan {
+    std::vector<box_slot> slots;
+    long long fixed_part = 0;  // wanted sizes, paddings and gaps
+    int flexible_count = 0;
+};
+
+// First pass: the wanted main size of every stacked child.
+box_plan wanted_sizes(const std::vector<std::unique_ptr<control>>& children, const box_axis& ax, const rect& content,
+                      int child_padding) {
+    const int content_main = ax.main_extent(content);
+    const int content_cross = ax.cross_extent(content);
+    box_plan plan;
+    for (const auto& owned : children) {
+        control& child = *owned;
+        if (!child.is_visible() || child.is_float()) continue;
+        const int cross_cap = ax.fixed_cross(child) != 0 ? ax.fixed_cross(child) : ax.max_cross(child);
+        const int main_cap = ax.fixed_main(child) != 0 ? ax.fixed_main(child) : ax.max_main(child);
+        const int available_cross =
+            std::min(content_cross - ax.pad_cross_before(child) - ax.pad_cross_after(child), cross_cap);
+        const int available_main = std::min(content_main, main_cap);
+        int wanted = 0;
+        // A horizontal box never asks a child without fixed width.
+        if (!ax.horizontal || ax.fixed_main(child) != 0) {
+            wanted = ax.main_of(child.estimate_size(ax.make_size(available_main, available_cross)));
+        }
+        const bool flexible = wanted == 0;
+        if (flexible) {
+            ++plan.flexible_count;
+        } else {
+            wanted = std::clamp(wanted, ax.min_main(child), ax.max_main(child));
+        }
+        plan.fixed_part += static_cast<long long>(wanted) + ax.pad_main_before(child) + ax.pad_main_after(child);
+        plan.slots.push_back({&child, available_cross, wanted, flexible});
+    }
+    if (plan.slots.size() > 1) plan.fixed_part += static_cast<long long>(child_padding) * (plan.slots.size() - 1);
+    return plan;
+}
+
+// Second pass: flexible children share the rest; the last takes what is left.
+void share_the_rest(box_plan& plan, const box_axis& ax, int content_main) {
+    const long long rest = content_main - plan.fixed_part;
+    const long long share = plan.flexible_count > 0 ? std::max(0LL, rest / plan.flexible_count) : 0;
+    long long given = 0;
+    int flexible_seen = 0;
+    for (box_slot& slot : plan.slots) {
+        if (!slot.flexible) continue;
+        ++flexible_seen;
+        const long long size = flexible_seen == plan.flexible_count ? std::max(0LL, rest - given) : share;
+        slot.main = static_cast<int>(std::clamp<long long>(size, ax.min_main(*slot.child), ax.max_main(*slot.child)));
+        given += slot.main;
+    }
+}
+
+// Third pass: place the children along the main axis and across it.
+void place_stacked(const box_plan& plan, const box_axis& ax, const rect& content, box_align align, int child_padding) {
+    const int content_cross = ax.cross_extent(content);
+    long long position = ax.main_start(content);
+    for (const box_slot& slot : plan.slots) {
+        control& child = *slot.child;
+        const int pads = ax.pad_cross_before(child) + ax.pad_cross_after(child);
+        int cross = ax.max_cross(child) == 0 ? content_cross - pads : ax.max_cross(child);
+        cross = std::max(std::min(std::max(cross, 0), slot.available_cross), ax.min_cross(child));
+        long long cross_start = ax.cross_start(content) + ax.pad_cross_before(child);
+        if (align == box_align::center) cross_start = ax.cross_start(content) + (content_cross - cross) / 2;
+        if (align == box_align::end)
+            cross_start = static_cast<long long>(ax.cross_end(content)) - ax.pad_cross_after(child) - cross;
+        position += ax.pad_main_before(child);
+        child.set_pos(ax.make_rect(position, position + slot.main, cross_start, cross_start + cross), false);
+        position += static_cast<long long>(slot.main) + ax.pad_main_after(child) + child_padding;
+    }
+}
+
 }  // namespace
 
 struct container_setters {
@@ -143,66 +216,9 @@ void container::set_pos(platform::rect rc, bool invalidate_now) {
 void container::layout_box(axis main_axis) {
     const box_axis ax{main_axis == axis::horizontal};
     const rect content = deflate(item_, inset_);
-    const int content_main = ax.main_extent(content);
-    const int content_cross = ax.cross_extent(content);
-
-    // First pass: the wanted main size of every stacked child.
-    std::vector<box_slot> slots;
-    long long fixed_part = 0;
-    int flexible_count = 0;
-    for (const auto& owned : children_) {
-        control& child = *owned;
-        if (!child.is_visible() || child.is_float()) continue;
-        const int cross_cap = ax.fixed_cross(child) != 0 ? ax.fixed_cross(child) : ax.max_cross(child);
-        const int main_cap = ax.fixed_main(child) != 0 ? ax.fixed_main(child) : ax.max_main(child);
-        const int available_cross =
-            std::min(content_cross - ax.pad_cross_before(child) - ax.pad_cross_after(child), cross_cap);
-        const int available_main = std::min(content_main, main_cap);
-        int wanted = 0;
-        // A horizontal box never asks a child without fixed width.
-        if (!ax.horizontal || ax.fixed_main(child) != 0) {
-            wanted = ax.main_of(child.estimate_size(ax.make_size(available_main, available_cross)));
-        }
-        const bool flexible = wanted == 0;
-        if (flexible) {
-            ++flexible_count;
-        } else {
-            wanted = std::clamp(wanted, ax.min_main(child), ax.max_main(child));
-        }
-        fixed_part += static_cast<long long>(wanted) + ax.pad_main_before(child) + ax.pad_main_after(child);
-        slots.push_back({&child, available_cross, wanted, flexible});
-    }
-    if (slots.size() > 1) fixed_part += static_cast<long long>(child_padding_) * (slots.size() - 1);
-
-    // Second pass: flexible children share the rest; the last takes what is left.
-    const long long rest = content_main - fixed_part;
-    const long long share = flexible_count > 0 ? std::max(0LL, rest / flexible_count) : 0;
-    long long given = 0;
-    int flexible_seen = 0;
-    for (box_slot& slot : slots) {
-        if (!slot.flexible) continue;
-        ++flexible_seen;
-        const long long size = flexible_seen == flexible_count ? std::max(0LL, rest - given) : share;
-        slot.main = static_cast<int>(std::clamp<long long>(size, ax.min_main(*slot.child), ax.max_main(*slot.child)));
-        given += slot.main;
-    }
-
-    // Third pass: place the children along the main axis and across it.
-    const box_align align = ax.horizontal ? child_valign_ : child_align_;
-    long long position = ax.main_start(content);
-    for (const box_slot& slot : slots) {
-        control& child = *slot.child;
-        const int pads = ax.pad_cross_before(child) + ax.pad_cross_after(child);
-        int cross = ax.max_cross(child) == 0 ? content_cross - pads : ax.max_cross(child);
-        cross = std::max(std::min(std::max(cross, 0), slot.available_cross), ax.min_cross(child));
-        long long cross_start = ax.cross_start(content) + ax.pad_cross_before(child);
-        if (align == box_align::center) cross_start = ax.cross_start(content) + (content_cross - cross) / 2;
-        if (align == box_align::end)
-            cross_start = static_cast<long long>(ax.cross_end(content)) - ax.pad_cross_after(child) - cross;
-        position += ax.pad_main_before(child);
-        child.set_pos(ax.make_rect(position, position + slot.main, cross_start, cross_start + cross), false);
-        position += static_cast<long long>(slot.main) + ax.pad_main_after(child) + child_padding_;
-    }
+    box_plan plan = wanted_sizes(children_, ax, content, child_padding_);
+    share_the_rest(plan, ax, ax.main_extent(content));
+    place_stacked(plan, ax, content, ax.horizontal ? child_valign_ : child_align_, child_padding_);
     place_floating_children();
 }
 

@@ -40,6 +40,29 @@ std::unique_ptr<control> layout_builder::create(std::wstring_view layout, paint_
                                                 builder_callback* callback) {
     error_.clear();
     if (!load(layout)) return nullptr;
+    return build_document(manager, callback);
+}
+
+// A layout held as a resource of the resource module, by type and integer id.
+std::unique_ptr<control> layout_builder::create(int resource_id, std::string_view resource_type, paint_manager& manager,
+                                                builder_callback* callback) {
+    error_.clear();
+    const paint_manager::resource_lookup module = paint_manager::resource_module();
+    const std::span<const std::uint8_t> bytes =
+        module ? module(resource_type, resource_id) : std::span<const std::uint8_t>{};
+    if (bytes.empty()) {
+        fail(L"layout resource " + std::to_wstring(resource_id) + L" not found");
+        return nullptr;
+    }
+    if (!markup_.load_utf8(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()))) {
+        fail(L"layout parse error: " + markup_.last_error_message() + L" at \"" + markup_.last_error_location() +
+             L"\"");
+        return nullptr;
+    }
+    return build_document(manager, callback);
+}
+
+std::unique_ptr<control> layout_builder::build_document(paint_manager& manager, builder_callback* callback) {
     const markup_node window = markup_.root();
     if (!equals_ignore_case(window.name(), L"Window")) {
         fail(L"layout root is <" + std::wstring(window.name()) + L">, not <Window>");

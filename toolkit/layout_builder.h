@@ -29,11 +29,17 @@ public:
     std::unique_ptr<control> create(std::wstring_view layout, paint_manager& manager,
                                     builder_callback* callback = nullptr);
 
+    // A layout held as a resource (type and integer id) of the resource
+    // module that paint_manager::set_resource_module names.
+    std::unique_ptr<control> create(int resource_id, std::string_view resource_type, paint_manager& manager,
+                                    builder_callback* callback = nullptr);
+
     const markup& document() const { return markup_; }
     const std::wstring& last_error() const { return error_; }
 
 private:
     bool load(std::wstring_view layout);
+    std::unique_ptr<control> build_document(paint_manager& manager, builder_callback* callback);
     void apply_resources(markup_node window, paint_manager& manager);
     void add_font(markup_node font, paint_manager& manager);
     // Builds the controls of node and its siblings into parent (which owns

@@ -23,6 +23,7 @@ namespace skinui {
 namespace {
 
 void* g_instance = nullptr;
+paint_manager::resource_lookup g_resource_module = nullptr;
 
 // Posted to the window to deliver queued asynchronous notifications.
 constexpr std::uint32_t WM_ASYNC_NOTIFY = 0x8001;
@@ -80,6 +81,7 @@ struct window_setters {
 paint_manager::paint_manager() : fonts_(std::make_unique<font_table>()), images_(std::make_unique<image_cache>()) {}
 
 paint_manager::~paint_manager() {
+    std::erase(live_managers(), this);
     // Controls reap themselves from the tables while these still exist.
     root_.reset();
 }
@@ -100,6 +102,18 @@ void paint_manager::set_resource_zip(const std::uint8_t* data, std::size_t size)
     skinui::set_resource_zip(data, size);
 }
 
+void paint_manager::set_resource_zip(const std::wstring& file, bool cached) {
+    skinui::set_resource_zip_file(file, cached);
+}
+
+void paint_manager::set_resource_module(resource_lookup module) {
+    g_resource_module = module;
+}
+
+paint_manager::resource_lookup paint_manager::resource_module() {
+    return g_resource_module;
+}
+
 std::wstring paint_manager::instance_path() {
     const std::string exe = platform::executable_path();
     const std::size_t slash = exe.find_last_of("/\\");
@@ -108,6 +122,8 @@ std::wstring paint_manager::instance_path() {
 
 void paint_manager::init(platform::window_handle window) {
     window_ = window;
+    std::vector<paint_manager*>& managers = live_managers();
+    if (std::find(managers.begin(), managers.end(), this) == managers.end()) managers.push_back(this);
 }
 
 font_table& paint_manager::fonts() {
@@ -188,7 +204,7 @@ void paint_manager::reap_objects(control* gone) {
     if (pressed_ == gone) pressed_ = nullptr;
     const auto named = names_.find(gone->name());
     if (named != names_.end() && named->second == gone) names_.erase(named);
-    std::erase_if(async_notifies_, [gone](const notify_event& e) { return e.sender == gone; });
+    std::erase_if(async_notifies_, [gone](const queued_notify& q) { return q.event.sender == gone; });
 }
 
 control* paint_manager::find_control(std::wstring_view name) const {
@@ -214,10 +230,11 @@ void paint_manager::send_notify(control* sender, std::wstring_view type, platfor
     notify_event event{std::wstring(type), sender, platform::tick_count(), last_mouse_, w, l};
     if (asynchronous && window_ != 0) {
         if (!repeat) {
-            std::erase_if(async_notifies_,
-                          [&](const notify_event& e) { return e.sender == sender && e.type == event.type; });
+            std::erase_if(async_notifies_, [&](const queued_notify& q) {
+                return q.event.sender == sender && q.event.type == event.type;
+            });
         }
-        async_notifies_.push_back(event);
+        async_notifies_.push_back({event, next_async_sequence_++});
         if (platform::post_message(window_, WM_ASYNC_NOTIFY, 0, 0)) return;
         async_notifies_.pop_back();  // the window cannot take it: deliver now
     }
@@ -233,10 +250,17 @@ void paint_manager::send_notify(notify_event& event) {
     }
 }
 
+// Delivers what was queued before this call, one at a time from the queue
+// itself: a receiver that deletes a control also reaps that control's
+// notifications still waiting, so no later one reaches a deleted sender.
+// Notifications queued meanwhile wait for their own message.
 void paint_manager::on_async_notify() {
-    std::vector<notify_event> queued;
-    queued.swap(async_notifies_);
-    for (std::size_t i = 0; i < queued.size(); ++i) send_notify(queued[i]);
+    const std::uint64_t last = next_async_sequence_;
+    while (!async_notifies_.empty() && async_notifies_.front().sequence < last) {
+        notify_event event = std::move(async_notifies_.front().event);
+        async_notifies_.erase(async_notifies_.begin());
+        send_notify(event);
+    }
 }
 
 void paint_manager::need_update() {
@@ -316,7 +340,7 @@ void paint_manager::layout_root() {
         client.right = std::min(client.right, client.left + MAX_WINDOW_SIDE);
         client.bottom = std::min(client.bottom, client.top + MAX_WINDOW_SIDE);
         root_->set_pos(client, false);
-        offscreen_.resize(std::max(0, client.width()), std::max(0, client.height()));
+        back_buffer_.resize(std::max(0, client.width()), std::max(0, client.height()));
         if (window_ != 0) platform::invalidate_rect(window_, nullptr);
         if (!first_layout_done_) {
             first_layout_done_ = true;
@@ -333,16 +357,16 @@ void paint_manager::on_paint() {
     const rect client = platform::client_rect(window_);
     const int width = std::clamp(client.width(), 0, MAX_WINDOW_SIDE);
     const int height = std::clamp(client.height(), 0, MAX_WINDOW_SIDE);
-    if (offscreen_.width != width || offscreen_.height != height) offscreen_.resize(width, height);
-    const rect area = intersect(update, offscreen_.bounds());
+    if (back_buffer_.width != width || back_buffer_.height != height) back_buffer_.resize(width, height);
+    const rect area = intersect(update, back_buffer_.bounds());
     if (area.empty()) return;
     for (int y = area.top; y < area.bottom; ++y) {
-        std::fill_n(&offscreen_.at(area.left, y), area.width(), pixel{0xFF000000});
+        std::fill_n(&back_buffer_.at(area.left, y), area.width(), pixel{0xFF000000});
     }
-    paint_target target{offscreen_, area};
+    paint_target target{back_buffer_, area};
     root_->paint(target, area);
-    platform::present(window_, offscreen_.pixels.data(), offscreen_.width, offscreen_.height, offscreen_.width * 4,
-                      area);
+    platform::present(window_, back_buffer_.pixels.data(), back_buffer_.width, back_buffer_.height,
+                      back_buffer_.width * 4, area);
 }
 
 // --- input ---
@@ -421,8 +445,8 @@ void paint_manager::on_key(std::uint32_t id, platform::wparam w, platform::lpara
     send_event(focus_, id == platform::WM_CHAR ? ui_event_kind::key_char : ui_event_kind::key_down, last_mouse_, w, l);
 }
 
-bool paint_manager::message_handler(std::uint32_t id, platform::wparam w, platform::lparam l,
-                                    platform::lresult& result) {
+bool paint_manager::handle_window_message(std::uint32_t id, platform::wparam w, platform::lparam l,
+                                          platform::lresult& result) {
     using namespace platform;
     switch (id) {
         case WM_PAINT:
@@ -466,6 +490,9 @@ bool paint_manager::message_handler(std::uint32_t id, platform::wparam w, platfo
             shift_down_ = false;
             release_capture();
             return false;
+        case WM_GETMINMAXINFO:
+            apply_min_max_info(reinterpret_cast<minmax_info*>(l));
+            return false;
         case WM_ASYNC_NOTIFY:
             on_async_notify();
             result = 0;
@@ -473,6 +500,30 @@ bool paint_manager::message_handler(std::uint32_t id, platform::wparam w, platfo
         default:
             return false;
     }
+}
+
+// The layout's mininfo and maxinfo bound the window's tracking size; a
+// value of 0 leaves the system's limit as it is.
+void paint_manager::apply_min_max_info(platform::minmax_info* info) const {
+    if (info == nullptr) return;
+    if (min_info_.cx > 0) info->min_track_size.x = min_info_.cx;
+    if (min_info_.cy > 0) info->min_track_size.y = min_info_.cy;
+    if (max_info_.cx > 0) info->max_track_size.x = max_info_.cx;
+    if (max_info_.cy > 0) info->max_track_size.y = max_info_.cy;
+}
+
+bool paint_manager::translate_message(const platform::message& msg) {
+    // A copy: a manager's handling may create or destroy windows.
+    const std::vector<paint_manager*> managers = live_managers();
+    for (paint_manager* manager : managers) {
+        if (manager->window_ == msg.window && manager->pre_translate_message(msg)) return true;
+    }
+    return false;
+}
+
+std::vector<paint_manager*>& paint_manager::live_managers() {
+    static std::vector<paint_manager*> managers;
+    return managers;
 }
 
 // Tab and Shift+Tab move the focus and are consumed; Alt key presses go to

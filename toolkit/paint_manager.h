@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,6 +42,14 @@ public:
     static void set_resource_path(const std::wstring& path);
     static std::wstring resource_path();
     static void set_resource_zip(const std::uint8_t* data, std::size_t size);
+    // A zip file under the resource path as the archive; cached keeps its
+    // bytes after the first read instead of reading it for every file.
+    static void set_resource_zip(const std::wstring& file, bool cached);
+    // Where resources are found by type and integer id (the executable's
+    // resource table); null until set, and then nothing is found.
+    using resource_lookup = std::span<const std::uint8_t> (*)(std::string_view type, int id);
+    static void set_resource_module(resource_lookup module);
+    static resource_lookup resource_module();
     // The executable's directory with a trailing separator.
     static std::wstring instance_path();
 
@@ -102,7 +111,8 @@ public:
     void need_update();  // lay the whole tree out again on the next paint
     void invalidate(const platform::rect& area);
     bool needs_layout() const { return needs_layout_; }
-    const surface& offscreen() const { return offscreen_; }
+    // The client area as painted, before it is presented.
+    const surface& back_buffer() const { return back_buffer_; }
 
     // Keyboard focus and mouse state.
     control* focus() const { return focus_; }
@@ -116,11 +126,15 @@ public:
     bool is_captured() const;
 
     // The window's messages. True (with result set) when handled.
-    bool message_handler(std::uint32_t id, platform::wparam w, platform::lparam l, platform::lresult& result);
+    bool handle_window_message(std::uint32_t id, platform::wparam w, platform::lparam l, platform::lresult& result);
     // Called by the modal loop before dispatching; true when consumed.
     bool pre_translate_message(const platform::message& msg);
+    // Offers a message to the manager of the window it is addressed to.
+    static bool translate_message(const platform::message& msg);
 
 private:
+    static std::vector<paint_manager*>& live_managers();  // of the UI thread
+    void apply_min_max_info(platform::minmax_info* info) const;
     void on_paint();
     void layout_root();
     void place_first_focus();
@@ -143,7 +157,13 @@ private:
     std::vector<notify_receiver*> notifiers_;
     std::map<std::wstring, std::wstring, std::less<>> custom_attributes_;
     std::vector<std::pair<std::wstring, std::wstring>> default_attributes_;
-    std::vector<notify_event> async_notifies_;
+    // Asynchronous notifications in the order they were sent.
+    struct queued_notify {
+        notify_event event;
+        std::uint64_t sequence = 0;
+    };
+    std::vector<queued_notify> async_notifies_;
+    std::uint64_t next_async_sequence_ = 0;
 
     std::uint32_t default_text_color_ = 0xFF000000;
     std::uint32_t disabled_text_color_ = 0xFFA7A6AA;
@@ -157,7 +177,7 @@ private:
     platform::size min_info_;
     platform::size max_info_;
 
-    surface offscreen_;
+    surface back_buffer_;
     bool needs_layout_ = false;
     bool first_layout_done_ = false;
     bool focus_pending_ = false;

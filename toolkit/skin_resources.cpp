@@ -20,6 +20,9 @@ struct resource_state {
     zip_archive zip;
     bool zip_set = false;
     bool zip_tried = false;  // the directory is read on first use only
+    std::wstring zip_file;   // a zip file under the path, when that is the archive
+    bool zip_file_cached = false;
+    std::vector<std::uint8_t> zip_file_bytes;
 };
 
 resource_state& state() {
@@ -32,8 +35,25 @@ bool fail(std::string& error, const char* text) {
     return false;
 }
 
+bool load_from_disk(const std::wstring& name, std::vector<std::uint8_t>& bytes, std::string& error);
+
+// Reads the zip file into memory unless its cached bytes are still there.
+void refresh_zip_file(resource_state& s) {
+    if (s.zip_file.empty() || (s.zip_file_cached && s.zip_tried)) return;
+    std::string ignored;
+    std::vector<std::uint8_t> bytes;
+    // An unreadable file leaves no archive: every lookup then fails as
+    // "Error opening zip file".
+    if (!load_from_disk(s.zip_file, bytes, ignored)) bytes.clear();
+    s.zip = zip_archive{};
+    s.zip_file_bytes = std::move(bytes);
+    s.zip_bytes = s.zip_file_bytes;
+    s.zip_tried = false;
+}
+
 bool load_from_zip(const std::wstring& name, std::vector<std::uint8_t>& bytes, std::string& error) {
     resource_state& s = state();
+    refresh_zip_file(s);
     if (!s.zip_tried) {
         s.zip_tried = true;
         s.zip.open(s.zip_bytes);
@@ -84,8 +104,19 @@ void set_resource_zip(const std::uint8_t* data, std::size_t size) {
     s.zip_tried = false;
 }
 
+void set_resource_zip_file(const std::wstring& name, bool cached) {
+    resource_state& s = state();
+    if (s.zip_set || name.empty()) return;
+    s.zip_file = name;
+    s.zip_file_cached = cached;
+    s.zip_set = true;
+    s.zip_tried = false;
+}
+
 void clear_resource_zip() {
     resource_state& s = state();
+    s.zip_file.clear();
+    s.zip_file_bytes.clear();
     s.zip_bytes = {};
     s.zip = zip_archive{};
     s.zip_set = false;

@@ -11,6 +11,10 @@ namespace skinui {
 // Makes a zip archive held in memory (for example the executable's
 // resource) the source of every skin file. The bytes must outlive its use.
 void set_resource_zip(const std::uint8_t* data, std::size_t size);
+// Makes a zip file under the resource path the source of every skin file
+// (ignored while an archive is set, as above). With cached its bytes are
+// read once and kept; otherwise the file is read again for every lookup.
+void set_resource_zip_file(const std::wstring& name, bool cached);
 // Forgets the in-memory archive (set_resource_zip ignores a second archive
 // while one is set); for tests and tools that switch archives.
 void clear_resource_zip();

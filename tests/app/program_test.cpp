@@ -245,4 +245,40 @@ TEST_F(program_fixture, without_a_program_directory_the_working_directory_is_lef
     EXPECT_EQ(count("GetFileHash no program directory"), 1u) << log;
 }
 
+// An update is due but no display can show the windows (here: none named
+// at all): one log line, no download, no install, exit code 0, no hang.
+TEST_F(program_fixture, an_update_due_without_a_display_ends_after_the_check_with_one_line) {
+    httplib::Server service;
+    std::mutex lock;
+    std::vector<std::string> paths;
+    int port = 0;
+    service.Get(R"(/.*)", [&](const httplib::Request& request, httplib::Response& response) {
+        std::lock_guard<std::mutex> guard(lock);
+        paths.push_back(request.path);
+        response.set_content(R"({"code":0,"data":{"version":"5.0","blockurl":[{"url":"http://127.0.0.1:)" +
+                                 std::to_string(port) + R"(/pkg/setup.bin","ver_range":"4.1-5.0"}]}})",
+                             "application/json");
+    });
+    port = service.bind_to_any_port("127.0.0.1");
+    ASSERT_GT(port, 0);
+    std::thread server_thread([&] { service.listen_after_bind(); });
+    std::ofstream(dir_ / "update.ini") << "[UPDATE]\nhost=127.0.0.1:" << port << "\n";
+
+    const char* display = std::getenv("DISPLAY");
+    const std::string saved_display = display != nullptr ? display : "";
+    unsetenv("DISPLAY");
+    const std::string log =
+        run_updater({"-channel=beta", "-prod=tamsa", "-ver=4.1", "-hwnd=12345", "-quitmsgid=49200"});
+    if (display != nullptr) setenv("DISPLAY", saved_display.c_str(), 1);
+    service.stop();
+    server_thread.join();
+
+    EXPECT_NE(log.find("[TamsaUpdate]: no display for the update windows; the update is not shown \n"),
+              std::string::npos)
+        << "log:\n"
+        << log;
+    EXPECT_EQ(paths, (std::vector<std::string>{"/soft/update/search"})) << "nothing is downloaded";
+    EXPECT_FALSE(fs::exists(dir_ / "setup.bin"));
+}
+
 }  // namespace

@@ -2,6 +2,7 @@
 // Tab order, cursor, links, lookup by point and partial repainting.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "platform/window.h"
 #include "tests/support/print.h"
 #include "toolkit/button.h"
+#include "toolkit/container.h"
 #include "toolkit/layout_builder.h"
 #include "toolkit/paint_manager.h"
 #include "toolkit/progress.h"
@@ -68,7 +70,7 @@ public:
     platform::lresult handle_message(platform::window_handle, std::uint32_t id, platform::wparam w,
                                      platform::lparam l) override {
         platform::lresult result = 0;
-        manager.message_handler(id, w, l, result);
+        manager.handle_window_message(id, w, l, result);
         return result;
     }
     void notify(notify_event& event) override {
@@ -372,9 +374,56 @@ TEST_F(input_routing, asynchronous_notifications_arrive_through_the_queue) {
 TEST_F(input_routing, painting_fills_the_update_area_of_the_surface) {
     test_window window(BUTTONS_LAYOUT);
     window.paint();
-    EXPECT_EQ(window.manager.offscreen().width, 300);
-    EXPECT_EQ(window.manager.offscreen().height, 100);
+    EXPECT_EQ(window.manager.back_buffer().width, 300);
+    EXPECT_EQ(window.manager.back_buffer().height, 100);
     EXPECT_EQ(platform::take_update_rect(window.handle), (rect{})) << "painting takes the update area";
+}
+
+}  // namespace
+
+namespace {
+
+// A receiver that deletes a control when told to, and records the sender
+// of every asynchronous notification it gets (by address only).
+struct deleting_receiver : skinui::notify_receiver {
+    skinui::paint_manager* manager = nullptr;
+    std::vector<const skinui::control*> senders;
+    int requeued = 0;
+    void notify(skinui::notify_event& e) override {
+        if (e.type == L"delete-cancel") {
+            skinui::control* cancel = manager->find_control(L"cancelbtn");
+            if (cancel != nullptr) cancel->parent()->as_container()->remove(cancel);
+        }
+        if (e.type == L"again" && requeued++ < 1) manager->send_notify(e.sender, L"again", 0, 0, true, true);
+        if (e.type != L"windowinit") senders.push_back(e.sender);
+    }
+};
+
+TEST_F(input_routing, a_receiver_deleting_a_later_sender_drops_its_queued_notification) {
+    test_window window(BUTTONS_LAYOUT);
+    deleting_receiver receiver;
+    receiver.manager = &window.manager;
+    window.manager.add_notifier(&receiver);
+    skinui::control* ok = window.manager.find_control(L"okbtn");
+    const skinui::control* cancel = window.manager.find_control(L"cancelbtn");
+    window.manager.send_notify(ok, L"delete-cancel", 0, 0, true, false);
+    window.manager.send_notify(window.manager.find_control(L"cancelbtn"), L"from-cancel", 0, 0, true, false);
+    window.manager.send_notify(ok, L"after", 0, 0, true, false);
+    platform::message msg;
+    while (platform::peek_message(msg)) platform::dispatch_message(msg);
+    EXPECT_EQ(window.manager.find_control(L"cancelbtn"), nullptr);
+    EXPECT_EQ(std::count(receiver.senders.begin(), receiver.senders.end(), cancel), 0)
+        << "the deleted control's notification must not be delivered";
+    EXPECT_EQ(receiver.senders, (std::vector<const skinui::control*>{ok, ok}));
+
+    // A notification sent while delivering waits for its own message.
+    receiver.senders.clear();
+    window.manager.send_notify(ok, L"again", 0, 0, true, true);
+    ASSERT_TRUE(platform::peek_message(msg));
+    platform::dispatch_message(msg);
+    EXPECT_EQ(receiver.senders.size(), 1u);
+    while (platform::peek_message(msg)) platform::dispatch_message(msg);
+    EXPECT_EQ(receiver.senders.size(), 2u);
 }
 
 }  // namespace

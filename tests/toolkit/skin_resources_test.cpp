@@ -205,3 +205,44 @@ TEST_F(skin_resources, archive_wins_over_files) {
 }
 
 }  // namespace
+
+namespace {
+
+void write_bytes(const fs::path& file, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string text_of(const load_result& r) {
+    return std::string(r.bytes.begin(), r.bytes.end());
+}
+
+// A zip file under the resource path: kept after the first read when
+// cached, read again for every file otherwise; a missing one fails as an
+// archive that cannot be opened.
+class skin_zip_file : public skin_resources {};
+
+TEST_F(skin_zip_file, cached_keeps_the_first_read_and_uncached_reads_again) {
+    for (const bool cached : {true, false}) {
+        skinui::clear_resource_zip();
+        const fs::path folder = make_folder();
+        skinui::set_resource_path(folder.wstring());
+        write_bytes(folder / "skin.zip", zip_test::build({{"a.xml", zip_test::bytes_of("first")}}));
+        skinui::set_resource_zip_file(L"skin.zip", cached);
+        EXPECT_EQ(text_of(load(L"a.xml")), "first");
+        write_bytes(folder / "skin.zip", zip_test::build({{"a.xml", zip_test::bytes_of("second")}}));
+        EXPECT_EQ(text_of(load(L"a.xml")), cached ? "first" : "second") << (cached ? "cached" : "not cached");
+        fs::remove(folder / "skin.zip");
+        const load_result gone = load(L"a.xml");
+        EXPECT_EQ(gone.ok, cached);
+        if (!cached) {
+            EXPECT_EQ(gone.error, "Error opening zip file");
+        }
+        skinui::set_resource_zip_file(L"other.zip", true);
+        if (cached) {
+            EXPECT_EQ(text_of(load(L"a.xml")), "first") << "the first archive stays in use";
+        }
+    }
+}
+
+}  // namespace
