@@ -2,6 +2,7 @@
 // that decide whether every segment delivered exactly its range.
 #include "download/segment_downloader.h"
 
+#include <cstring>
 #include <string_view>
 
 #include "core/text_utils.h"
@@ -15,9 +16,11 @@ namespace {
 
 // The longest wait for socket activity per pass, so the cancel flag is seen promptly.
 constexpr int MAX_WAIT_MS = 1000;
-// libcurl's receive buffer per transfer: each chunk is written straight to
-// its part file, so this is also the size of one write.
+// libcurl's receive buffer per transfer.
 constexpr long RECEIVE_BUFFER_BYTES = 64 * 1024;
+// libcurl's chunks are gathered into writes of this size: fewer system calls,
+// and still a small, fixed amount of memory per segment.
+constexpr std::size_t WRITE_BLOCK_BYTES = 128 * 1024;
 constexpr long MAX_REDIRECTS = 5;
 
 bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
@@ -97,8 +100,8 @@ bool set_common_options(CURL* handle, const std::string& url, const transfer_lim
     return ok;
 }
 
-// A part file without a stdio buffer: libcurl's chunks are large enough to
-// go to the disk as they are.
+// A part file without a stdio buffer: the engine gathers its own writes, and
+// what it has written is on disk for the digest thread to read.
 std::FILE* open_part(const std::string& path, const char* mode) {
     std::FILE* file = std::fopen(path.c_str(), mode);
     if (file != nullptr) {
@@ -162,6 +165,7 @@ bool segment_downloader::download() {
     if (ranges_refused_ && !cancelled_ && !setup_failed_) {
         refetch_whole();
     }
+    flush_all_pending();
     release_transfers();
     count_resumed_bytes(resumed_bytes_);
     const bool complete = !cancelled_ && !setup_failed_ && !ranges_refused_ && segments_complete();
@@ -348,6 +352,7 @@ bool segment_downloader::setup_segment(segment_sink& sink) {
     }
     sink.file = file;
     sink.written = sink.held;
+    sink.on_disk = sink.held;
     part_files_.push_back(file);
     if (sink.held > 0) {
         resumed_bytes_ += sink.held;
@@ -422,6 +427,8 @@ bool segment_downloader::restart_segment(segment_sink& sink) {
     digest_.restart(static_cast<std::size_t>(sink.index));
     sink.held = 0;
     sink.written = 0;
+    sink.on_disk = 0;
+    sink.pending_used = 0;
     sink.checked = false;
     sink.finished = false;
     sink.restart = false;
@@ -514,6 +521,11 @@ void segment_downloader::collect_finished() {
         }
         sink->finished = true;
         sink->result = msg->data.result;
+        // Whatever the outcome, what was taken goes to the part file now.
+        if (!flush_pending(*sink) && sink->result == CURLE_OK) {
+            sink->result = CURLE_WRITE_ERROR;
+        }
+        sink->pending.reset();
         long status = 0;
         if (curl_easy_getinfo(msg->easy_handle, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK) {
             sink->status = status;
@@ -576,7 +588,7 @@ void segment_downloader::keep_or_discard_parts() {
     for (const auto& sink : sinks_) {
         // Bytes the disk may not have taken are not held: the next attempt compares sizes.
         const bool closed = sink->file != nullptr && std::fclose(sink->file) == 0;
-        point.held.push_back(closed ? sink->written : 0);
+        point.held.push_back(closed ? sink->on_disk : 0);
         sink->file = nullptr;
     }
     part_files_.clear();
@@ -696,12 +708,57 @@ std::size_t segment_downloader::on_segment_data(char* data, std::size_t size, st
     if (!sink->owner->accept_chunk(*sink, bytes)) {
         return 0;
     }
-    const std::size_t written = std::fwrite(data, 1, bytes, sink->file);
-    sink->written += written;
-    sink->owner->digest_.grew(static_cast<std::size_t>(sink->index), sink->written);
-    sink->owner->count_progress(static_cast<std::int64_t>(written));
-    // A short write makes libcurl abort the transfer.
-    return written;
+    if (!sink->owner->take_chunk(*sink, data, bytes)) {
+        return 0;  // libcurl aborts the transfer on a short count
+    }
+    sink->written += bytes;
+    sink->owner->count_progress(static_cast<std::int64_t>(bytes));
+    return bytes;
+}
+
+bool segment_downloader::take_chunk(segment_sink& sink, const char* data, std::size_t bytes) {
+    if (sink.pending_used + bytes > WRITE_BLOCK_BYTES && !flush_pending(sink)) {
+        return false;
+    }
+    if (bytes > WRITE_BLOCK_BYTES) {
+        const std::size_t put = std::fwrite(data, 1, bytes, sink.file);
+        sink.on_disk += put;
+        digest_.grew(static_cast<std::size_t>(sink.index), sink.on_disk);
+        return put == bytes;
+    }
+    if (!sink.pending) {
+        sink.pending = std::make_unique<char[]>(WRITE_BLOCK_BYTES);
+    }
+    std::memcpy(sink.pending.get() + sink.pending_used, data, bytes);
+    sink.pending_used += bytes;
+    return true;
+}
+
+// Writes what the segment has gathered; false on a short write. After a
+// stop nothing more is written: the attempt's parts are thrown away anyway.
+bool segment_downloader::flush_pending(segment_sink& sink) {
+    if (g_update_cancelled.load()) {
+        sink.pending_used = 0;
+        return false;
+    }
+    if (sink.pending_used == 0 || sink.file == nullptr) {
+        return sink.pending_used == 0;
+    }
+    const std::size_t put = std::fwrite(sink.pending.get(), 1, sink.pending_used, sink.file);
+    const bool complete = put == sink.pending_used;
+    sink.on_disk += put;
+    sink.pending_used = 0;
+    digest_.grew(static_cast<std::size_t>(sink.index), sink.on_disk);
+    return complete;
+}
+
+void segment_downloader::flush_all_pending() {
+    for (const auto& sink : sinks_) {
+        if (!flush_pending(*sink) && sink->result == CURLE_OK) {
+            sink->result = CURLE_WRITE_ERROR;
+        }
+        sink->pending.reset();
+    }
 }
 
 void segment_downloader::count_progress(std::int64_t bytes) {

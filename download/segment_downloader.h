@@ -97,6 +97,9 @@ private:
     bool accept_chunk(segment_sink& sink, std::size_t bytes);
     bool check_response_head(segment_sink& sink);
     void count_progress(std::int64_t bytes);
+    bool take_chunk(segment_sink& sink, const char* data, std::size_t bytes);
+    bool flush_pending(segment_sink& sink);
+    void flush_all_pending();
     void start_digest();
 
     std::vector<std::FILE*> part_files_;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,11 +24,15 @@ struct segment_sink {
     segment_range range;
     std::uint64_t expected = 0;  // bytes the part file must end with; 0 when unknown
     std::uint64_t held = 0;      // bytes an earlier attempt left that this one keeps
-    std::uint64_t written = 0;   // bytes in the part file, held ones included
-    std::string if_range;        // the validator sent with a resumed request
-    bool checked = false;        // the response head was checked at the first chunk
-    bool finished = false;       // libcurl reported the transfer done (or none was needed)
-    bool restart = false;        // the host refused to resume: fetch the segment again from zero
+    std::uint64_t written = 0;   // bytes taken for the part file, held ones included
+    std::uint64_t on_disk = 0;   // of those, the bytes already written to the part file
+    // Chunks gathered into one write: libcurl hands over at most 16 KiB at a time.
+    std::unique_ptr<char[]> pending;
+    std::size_t pending_used = 0;
+    std::string if_range;   // the validator sent with a resumed request
+    bool checked = false;   // the response head was checked at the first chunk
+    bool finished = false;  // libcurl reported the transfer done (or none was needed)
+    bool restart = false;   // the host refused to resume: fetch the segment again from zero
     CURLcode result = CURLE_OK;
     long status = 0;
     std::string content_range;              // of the last response head

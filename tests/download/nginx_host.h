@@ -2,14 +2,11 @@
 // 127.0.0.1 with its own prefix, as a foreground child, and stopped at the end.
 #pragma once
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
+#include <httplib.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
@@ -162,17 +159,17 @@ private:
         stop();
     }
 
-    // Whether something listens on the port (TLS or not, a connect is enough).
+    // Whether nginx answers on the port, over TLS where it speaks TLS.
     bool accepts_connections() const {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (fd < 0) return false;
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<std::uint16_t>(port_));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-        (void)::close(fd);
-        return connected;
+        if (protocol_ == nginx_protocol::http) {
+            httplib::Client client("127.0.0.1", port_);
+            client.set_connection_timeout(0, 200000);
+            return static_cast<bool>(client.Get("/"));
+        }
+        httplib::SSLClient client("127.0.0.1", port_);
+        client.enable_server_certificate_verification(false);  // the throw-away certificate
+        client.set_connection_timeout(0, 200000);
+        return static_cast<bool>(client.Get("/"));
     }
 
     std::string prefix_;

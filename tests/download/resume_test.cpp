@@ -251,3 +251,25 @@ TEST(resume, a_stopped_attempt_keeps_nothing) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace download_test;
+
+// Held parts live for one run of the program only: package_fetch gives up
+// after one failed attempt, and its part files must be gone when it ends.
+TEST(resume, held_parts_go_when_the_program_ends) {
+    const std::string body = package_bytes(PACKAGE_SIZE, 6);
+    package_host host(body, host_fault::drop_connection, plan_segments(PACKAGE_SIZE, 4)[2].first);
+    host.set_validators({ETAG, ""});
+    temp_dir dir;
+    const std::string name = unique_package_name("program");
+    const std::string command = std::string(PACKAGE_FETCH_BINARY) + " '" + host.url(name) + "' '" + dir.file(name) +
+                                "' > '" + dir.file("out.txt") + "' 2>&1";
+    const int status = std::system(command.c_str());
+    EXPECT_NE(status, 0) << "the attempt should fail";
+    EXPECT_NE(read_file(dir.file("out.txt")).find("ok=0"), std::string::npos) << read_file(dir.file("out.txt"));
+    EXPECT_TRUE(leftover_parts(name).empty()) << "part files outlived the program";
+}
+
+}  // namespace
