@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -102,6 +103,19 @@ public:
         char c = 0;
         while (::read(out_fd_, &c, 1) == 1 && c != '\n') line.push_back(c);
         return line;
+    }
+    // The rest of the child's standard output, up to its end.
+    std::string read_all() {
+        std::string text;
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::read(out_fd_, buffer, sizeof buffer);
+            if (n > 0) {
+                text.append(buffer, static_cast<std::size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+                return text;
+            }
+        }
     }
     void kill() {
         if (pid_ > 0 && !reaped_) ::kill(pid_, SIGKILL);
