@@ -591,10 +591,12 @@ void x11_backend::map(window_handle window, bool activate) {
 }
 
 void x11_backend::iconify(window_handle window) {
+    bool was_minimized = false;
     {
         std::lock_guard lock(mutex_);
         x11_window* w = find(window);
         if (w == nullptr) return;
+        was_minimized = w->minimized;
         if (w->mapped) {
             if (XIconifyWindow(display_, w->id, screen_) == 0) debug_output("[TamsaUpdate]: XIconifyWindow failed");
         } else {
@@ -610,6 +612,8 @@ void x11_backend::iconify(window_handle window) {
         w->minimized = true;
         XFlush(display_);
     }
+    // As ShowWindow: the window hears of it at once; WM_STATE then agrees.
+    if (!was_minimized) send_message(window, WM_SIZE, SIZE_MINIMIZED, 0);
     book_.set_visible(window, true);
 }
 
@@ -760,6 +764,19 @@ void x11_backend::begin_window_drag(window_handle window, point screen_point) {
     x11_window* w = find(window);
     if (w == nullptr) return;
     XUngrabPointer(display_, CurrentTime);
+    // A press handled late (the button already up) would leave the window
+    // manager waiting for a release that never comes.
+    Window root = 0;
+    Window child = 0;
+    int root_x = 0;
+    int root_y = 0;
+    int x = 0;
+    int y = 0;
+    unsigned mask = 0;
+    if (XQueryPointer(display_, w->id, &root, &child, &root_x, &root_y, &x, &y, &mask) == 0 ||
+        (mask & Button1Mask) == 0) {
+        return;
+    }
     if (!x11::send_client_message(display_, root_, w->id, atoms_.net_wm_moveresize,
                                   SubstructureRedirectMask | SubstructureNotifyMask, screen_point.x, screen_point.y,
                                   MOVERESIZE_MOVE, Button1, 1)) {

@@ -42,7 +42,7 @@ public:
                 window_manager_ = spawn_tied({"/usr/bin/openbox", "--sm-disable"}, nullptr);
             }
             return output({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).find("window id") != std::string::npos;
-        });
+        }) && settle();
     }
 
     ~private_desktop() {
@@ -71,6 +71,13 @@ private:
     static std::string resolve(const std::string& program) {
         return program.find('/') == std::string::npos ? "/usr/bin/" + program : program;
     }
+    // openbox names itself before it has finished starting (it still
+    // places and focuses windows differently for a moment).
+    static bool settle() {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        return true;
+    }
+
     // A child that gets SIGTERM when this process dies, however it dies, so
     // that no server outlives a crashed test. Its output goes to *output
     // when asked for, else nowhere.

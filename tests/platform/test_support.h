@@ -120,6 +120,13 @@ public:
     void kill() {
         if (pid_ > 0 && !reaped_) ::kill(pid_, SIGKILL);
     }
+    // True once the child has ended (it is then reaped); never waits.
+    bool ended() {
+        if (pid_ <= 0 || reaped_) return true;
+        if (::waitpid(pid_, &status_, WNOHANG) != pid_) return false;
+        reaped_ = true;
+        return true;
+    }
     // Waits for the child's end; its wait status.
     int reap() {
         if (pid_ <= 0 || reaped_) return status_;
