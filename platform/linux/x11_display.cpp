@@ -2,10 +2,10 @@
 // thread, whose events become the window messages the toolkit expects, and
 // the window operations of platform/window.h on top-level X windows without
 // decorations.
+#include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <X11/XKBlib.h>
 #include <X11/cursorfont.h>
 #include <X11/extensions/shape.h>
 #include <unistd.h>
@@ -41,9 +41,9 @@ constexpr long STATE_REMOVE = 0;
 constexpr long STATE_ADD = 1;
 
 struct atoms {
-    Atom wm_protocols, wm_delete_window, wm_state, net_wm_ping, motif_wm_hints, net_wm_name, utf8_string,
-        net_wm_state, net_wm_state_modal, net_wm_state_max_vert, net_wm_state_max_horz, net_wm_window_type,
-        net_wm_window_type_normal, net_wm_window_type_dialog, net_wm_moveresize, net_active_window, net_wm_pid;
+    Atom wm_protocols, wm_delete_window, wm_state, net_wm_ping, motif_wm_hints, net_wm_name, utf8_string, net_wm_state,
+        net_wm_state_modal, net_wm_state_max_vert, net_wm_state_max_horz, net_wm_window_type, net_wm_window_type_normal,
+        net_wm_window_type_dialog, net_wm_moveresize, net_active_window, net_wm_pid;
 };
 
 atoms intern_atoms(Display* d) {
@@ -301,10 +301,10 @@ window_handle x11_backend::create_window(const window_params& params, message_ha
     const size wanted = size_of(params.bounds);
     const std::uint64_t mark = x11::error_mark(display_);
     // X has no empty windows; the bookkeeping keeps the size asked for.
-    const Window id = XCreateWindow(
-        display_, root_, params.bounds.left, params.bounds.top, static_cast<unsigned>(std::max(1, wanted.cx)),
-        static_cast<unsigned>(std::max(1, wanted.cy)), 0, CopyFromParent, InputOutput, CopyFromParent,
-        CWBackPixmap | CWBitGravity | CWEventMask, &attributes);
+    const Window id = XCreateWindow(display_, root_, params.bounds.left, params.bounds.top,
+                                    static_cast<unsigned>(std::max(1, wanted.cx)),
+                                    static_cast<unsigned>(std::max(1, wanted.cy)), 0, CopyFromParent, InputOutput,
+                                    CopyFromParent, CWBackPixmap | CWBitGravity | CWEventMask, &attributes);
     if (id == 0 || x11::failed_since(display_, mark)) {
         debug_output("[TamsaUpdate]: XCreateWindow failed");
         return 0;
@@ -316,8 +316,7 @@ window_handle x11_backend::create_window(const window_params& params, message_ha
     w->style = params.style;
     w->ex_style = params.ex_style;
     w->owner = params.owner;
-    w->bounds = {params.bounds.left, params.bounds.top, params.bounds.left + wanted.cx,
-                 params.bounds.top + wanted.cy};
+    w->bounds = {params.bounds.left, params.bounds.top, params.bounds.left + wanted.cx, params.bounds.top + wanted.cy};
     w->gc = XCreateGC(display_, id, 0, nullptr);
     set_window_properties(*w, params);
     if (!register_window_handle(id, handler)) {
@@ -390,8 +389,8 @@ void x11_backend::write_state_property(const x11_window& w) {
 
 void x11_backend::change_state(const x11_window& w, long action, Atom first, Atom second) {
     if (!x11::send_client_message(display_, root_, w.id, atoms_.net_wm_state,
-                                  SubstructureRedirectMask | SubstructureNotifyMask, action,
-                                  static_cast<long>(first), static_cast<long>(second), 1)) {
+                                  SubstructureRedirectMask | SubstructureNotifyMask, action, static_cast<long>(first),
+                                  static_cast<long>(second), 1)) {
         debug_output("[TamsaUpdate]: _NET_WM_STATE request failed");
     }
 }

@@ -58,8 +58,8 @@ long property_long(Display* display, Window window, Atom property, Atom type, lo
     unsigned long after = 0;
     unsigned char* data = nullptr;
     found = false;
-    const int status = XGetWindowProperty(display, window, property, index, 1, False, type, &actual, &format, &count,
-                                          &after, &data);
+    const int status =
+        XGetWindowProperty(display, window, property, index, 1, False, type, &actual, &format, &count, &after, &data);
     long value = 0;
     if (status == Success && data != nullptr && format == 32 && count == 1) {
         value = reinterpret_cast<long*>(data)[0];
@@ -140,7 +140,8 @@ rect work_area(Display* display) {
     rect area;
     bool ok = true;
     long values[4] = {};
-    for (int i = 0; i < 4 && ok; ++i) values[i] = property_long(display, root, workarea, XA_CARDINAL, desktop * 4 + i, ok);
+    for (int i = 0; i < 4 && ok; ++i)
+        values[i] = property_long(display, root, workarea, XA_CARDINAL, desktop * 4 + i, ok);
     if (!ok) return screen;
     area = {static_cast<int>(values[0]), static_cast<int>(values[1]), static_cast<int>(values[0] + values[2]),
             static_cast<int>(values[1] + values[3])};

@@ -2,9 +2,9 @@
 // attaches the segment, else a plain XImage over memory of our own.
 #include "platform/linux/x11_surface.h"
 
+#include <X11/Xutil.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
-#include <X11/Xutil.h>
 
 #include <algorithm>
 #include <cstring>

@@ -36,13 +36,14 @@ public:
         // Ready once openbox names itself on the root window; an openbox
         // that ended early (the server still settling) is started again.
         return eventually([&] {
-            int status = 0;
-            if (window_manager_ <= 0 || ::waitpid(window_manager_, &status, WNOHANG) == window_manager_) {
-                std::fprintf(stderr, "private desktop %s: starting openbox\n", display_.c_str());
-                window_manager_ = spawn_tied({"/usr/bin/openbox", "--sm-disable"}, nullptr);
-            }
-            return output({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).find("window id") != std::string::npos;
-        }) && settle();
+                   int status = 0;
+                   if (window_manager_ <= 0 || ::waitpid(window_manager_, &status, WNOHANG) == window_manager_) {
+                       std::fprintf(stderr, "private desktop %s: starting openbox\n", display_.c_str());
+                       window_manager_ = spawn_tied({"/usr/bin/openbox", "--sm-disable"}, nullptr);
+                   }
+                   return output({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).find("window id") != std::string::npos;
+               }) &&
+               settle();
     }
 
     ~private_desktop() {

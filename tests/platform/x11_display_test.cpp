@@ -291,7 +291,9 @@ TEST_F(x11_display, window_is_undecorated_owned_titled_and_marked_modal) {
     EXPECT_EQ(window_rect(window), (rect{100, 80, 400, 280})) << "the window manager kept our place";
 
     // The title, as xprop reads it, before and after set_window_text.
-    const auto title_of = [&] { return g_desktop->output({"xprop", "-id", id_text(window), "_NET_WM_NAME", "WM_NAME"}); };
+    const auto title_of = [&] {
+        return g_desktop->output({"xprop", "-id", id_text(window), "_NET_WM_NAME", "WM_NAME"});
+    };
     EXPECT_NE(title_of().find("_NET_WM_NAME(UTF8_STRING) = \"提示\""), std::string::npos) << title_of();
     set_window_text(window, L"TamsaUpdate 更新");
     EXPECT_EQ(window_text(window), L"TamsaUpdate 更新");
@@ -391,12 +393,13 @@ TEST_F(x11_display, a_caption_drag_moves_the_window_under_openbox) {
     const window_handle window = show_new_window(handler, {200, 150, 500, 350});
     ASSERT_NE(window, 0u);
     handler.clear();
-    ASSERT_TRUE(xdotool({"mousemove", "260", "160", "mousedown", "1", "sleep", "0.2", "mousemove", "280", "180",
-                         "sleep", "0.1", "mousemove", "310", "210", "sleep", "0.1", "mousemove", "320", "230", "sleep",
-                         "0.2", "mouseup", "1"}));
-    ASSERT_TRUE(pump_until([&] { return window_rect(window) == rect{260, 220, 560, 420}; }))
-        << window_rect(window).left << "," << window_rect(window).top << " " << window_rect(window).width() << "x"
-        << window_rect(window).height();
+    ASSERT_TRUE(xdotool({"mousemove", "260",       "160",   "mousedown", "1",         "sleep", "0.2",     "mousemove",
+                         "280",       "180",       "sleep", "0.1",       "mousemove", "310",   "210",     "sleep",
+                         "0.1",       "mousemove", "320",   "230",       "sleep",     "0.2",   "mouseup", "1"}));
+    ASSERT_TRUE(pump_until([&] {
+        return window_rect(window) == rect{260, 220, 560, 420};
+    })) << window_rect(window).left
+        << "," << window_rect(window).top << " " << window_rect(window).width() << "x" << window_rect(window).height();
     EXPECT_TRUE(handler.received(WM_MOVE));
     EXPECT_FALSE(handler.received(WM_LBUTTONDOWN)) << "a caption press is no client press";
 }
@@ -421,9 +424,8 @@ TEST_F(x11_display, a_caption_double_click_maximises_with_the_minmax_answer_and_
     pump_for(std::chrono::milliseconds(600));  // a new pair of clicks, not a third one
     ASSERT_TRUE(xdotool({"mousemove", "260", "10", "click", "--repeat", "2", "--delay", "80", "1"}));
     ASSERT_TRUE(pump_until([&] { return !is_maximized(window) && window_rect(window) == normal; }))
-        << handler.received(WM_SYSCOMMAND, SC_RESTORE) << is_maximized(window) << " "
-        << window_rect(window).left << "," << window_rect(window).top << " " << window_rect(window).width() << "x"
-        << window_rect(window).height();
+        << handler.received(WM_SYSCOMMAND, SC_RESTORE) << is_maximized(window) << " " << window_rect(window).left << ","
+        << window_rect(window).top << " " << window_rect(window).width() << "x" << window_rect(window).height();
     EXPECT_TRUE(handler.received(WM_SYSCOMMAND, SC_RESTORE));
 }
 
@@ -565,9 +567,8 @@ TEST_F(x11_display, present_puts_only_the_damaged_rectangle_on_the_window) {
             int x, y;
             unsigned long colour;
         };
-        const probe_t probes[] = {{20, 30, 0x0000FF}, {79, 69, 0x0000FF}, {50, 50, 0x0000FF},
-                                  {19, 30, 0xFF0000}, {80, 50, 0xFF0000}, {50, 29, 0xFF0000},
-                                  {50, 70, 0xFF0000}, {150, 90, 0xFF0000}};
+        const probe_t probes[] = {{20, 30, 0x0000FF}, {79, 69, 0x0000FF}, {50, 50, 0x0000FF}, {19, 30, 0xFF0000},
+                                  {80, 50, 0xFF0000}, {50, 29, 0xFF0000}, {50, 70, 0xFF0000}, {150, 90, 0xFF0000}};
         ASSERT_TRUE(pump_until([&] { return pixel_at(50, 50) == 0x0000FF; })) << "shm " << c.shm;
         for (const probe_t& p : probes) {
             EXPECT_EQ(pixel_at(p.x, p.y), p.colour) << "shm " << c.shm << " at " << p.x << "," << p.y;
@@ -597,7 +598,8 @@ TEST_F(x11_display, round_corners_clip_the_window_shape) {
     const std::vector<XRectangle> rows = shape_rows();
     EXPECT_GT(rows.front().x, 0);
     bool full_row = false;
-    for (const XRectangle& r : rows) full_row = full_row || (r.y <= 75 && r.y + r.height > 75 && r.x == 0 && r.width == 200);
+    for (const XRectangle& r : rows)
+        full_row = full_row || (r.y <= 75 && r.y + r.height > 75 && r.x == 0 && r.width == 200);
     EXPECT_TRUE(full_row);
     set_window_round_corners(window, {0, 0});
     ASSERT_TRUE(pump_until([&] { return shape_rows().size() == 1; }));

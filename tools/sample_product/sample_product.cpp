@@ -215,8 +215,8 @@ private:
     // Returns false when the product is to end.
     bool on_client_message(const XClientMessageEvent& event) {
         const std::string type = atom_name(event.message_type);
-        record("message " + type + " " + std::to_string(event.data.l[0]) + " " + std::to_string(event.data.l[1]) +
-               " " + std::to_string(event.data.l[2]));
+        record("message " + type + " " + std::to_string(event.data.l[0]) + " " + std::to_string(event.data.l[1]) + " " +
+               std::to_string(event.data.l[2]));
         if (event.message_type == wm_protocols_ && static_cast<Atom>(event.data.l[0]) == wm_delete_) return false;
         if (event.message_type != private_message_) return true;
         if (event.data.l[0] == WM_ENABLE) {
