@@ -879,6 +879,8 @@ void x11_backend::on_configure(const XConfigureEvent& event) {
 
 void x11_backend::on_property(const XPropertyEvent& event) {
     const window_handle window = event.window;
+    // A window destroyed meanwhile has nothing left to read.
+    if (!own(window)) return;
     if (event.atom == atoms_.wm_state) {
         const bool iconic = x11::is_iconic(display_, event.window);
         bool changed = false;
