@@ -347,13 +347,41 @@ TEST_F(x11_display, keys_arrive_with_their_virtual_key_codes) {
 }
 
 TEST_F(x11_display, alt_f4_and_the_window_managers_close_are_the_close_command) {
-    recording_handler& handler = make_handler();
-    const window_handle window = show_new_window(handler, {200, 200, 420, 340});
-    ASSERT_NE(window, 0u);
-    // openbox turns Alt+F4 into WM_DELETE_WINDOW, as any window manager's close does.
-    ASSERT_TRUE(xdotool({"key", "alt+F4"}));
-    ASSERT_TRUE(pump_until([&] { return handler.received(WM_SYSCOMMAND, SC_CLOSE); }));
-    EXPECT_TRUE(is_window(window)) << "the close command alone destroys nothing";
+    struct case_t {
+        const char* name;
+        std::function<bool(window_handle)> close;
+    };
+    const case_t cases[] = {
+        // openbox turns Alt+F4 into WM_DELETE_WINDOW.
+        {"alt+F4",
+         [&](window_handle) {
+             return xdotool({"key", "alt+F4"});
+         }},
+        // What any window manager's close button sends.
+        {"WM_DELETE_WINDOW",
+         [&](window_handle window) {
+             XEvent event{};
+             event.xclient.type = ClientMessage;
+             event.xclient.window = window;
+             event.xclient.message_type = atom("WM_PROTOCOLS");
+             event.xclient.format = 32;
+             event.xclient.data.l[0] = static_cast<long>(atom("WM_DELETE_WINDOW"));
+             event.xclient.data.l[1] = CurrentTime;
+             const bool sent = XSendEvent(probe_, window, False, NoEventMask, &event) != 0;
+             XSync(probe_, False);
+             return sent;
+         }},
+    };
+    for (const case_t& c : cases) {
+        recording_handler& handler = make_handler();
+        const window_handle window = show_new_window(handler, {200, 200, 420, 340});
+        ASSERT_NE(window, 0u);
+        ASSERT_TRUE(c.close(window)) << c.name;
+        ASSERT_TRUE(pump_until([&] { return handler.received(WM_SYSCOMMAND, SC_CLOSE); })) << c.name;
+        EXPECT_TRUE(is_window(window)) << "the close command alone destroys nothing";
+        destroy_window(window);
+        windows_.clear();
+    }
 }
 
 // --- the mouse ---
