@@ -350,12 +350,19 @@ TEST_F(x11_display, alt_f4_and_the_window_managers_close_are_the_close_command) 
     struct case_t {
         const char* name;
         std::function<bool(window_handle)> close;
+        bool keys_seen = false;  // the window itself got Alt+F4 as WM_SYSKEYDOWN
     };
     const case_t cases[] = {
         // openbox turns Alt+F4 into WM_DELETE_WINDOW.
         {"alt+F4",
          [&](window_handle) {
              return xdotool({"key", "alt+F4"});
+         }},
+        // Alt+F4 reaching the window itself (no window manager binding):
+        // the display makes it the close command.
+        {"alt+F4 to the window",
+         [&](window_handle window) {
+             return xdotool({"key", "--window", id_text(window), "alt+F4"});
          }},
         // What any window manager's close button sends.
         {"WM_DELETE_WINDOW",
@@ -378,6 +385,8 @@ TEST_F(x11_display, alt_f4_and_the_window_managers_close_are_the_close_command) 
         ASSERT_NE(window, 0u);
         ASSERT_TRUE(c.close(window)) << c.name;
         ASSERT_TRUE(pump_until([&] { return handler.received(WM_SYSCOMMAND, SC_CLOSE); })) << c.name;
+        EXPECT_EQ(handler.received(WM_SYSKEYDOWN, VK_F4), c.keys_seen) << c.name;
+        EXPECT_EQ(handler.of({WM_SYSCOMMAND}).size(), 1u) << c.name << ": one close command";
         EXPECT_TRUE(is_window(window)) << "the close command alone destroys nothing";
         destroy_window(window);
         windows_.clear();
