@@ -12,6 +12,8 @@
 #include <X11/extensions/shape.h>
 // clang-format on
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <mutex>
@@ -143,12 +145,19 @@ void pump_for(std::chrono::milliseconds time) {
     pump_until([] { return false; }, time);
 }
 
+int ignore_error(Display*, XErrorEvent*) {
+    return 0;
+}
+
 class x11_display : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_NE(g_desktop, nullptr);
         ASSERT_TRUE(select_display(display_kind::x11));
         XInitThreads();
+        // The probe's reads of windows that are not viewable yet fail;
+        // the tests wait and ask again instead of ending.
+        XSetErrorHandler(ignore_error);
         probe_ = XOpenDisplay(nullptr);
         ASSERT_NE(probe_, nullptr);
     }
@@ -673,6 +682,90 @@ TEST_F(x11_display, the_products_window_hears_enable_window_as_its_client_messag
     XIconifyWindow(probe_, owner, DefaultScreen(probe_));
     XSync(probe_, False);
     EXPECT_TRUE(pump_until([&] { return is_minimized(owner); }));
+}
+
+// --- the sample product itself ---
+
+// Starts the sample product and reads the window id it prints first.
+window_handle start_product(test_support::child_process& product) {
+    const std::string first = product.read_line();
+    return first.rfind("window ", 0) == 0 ? std::stoul(first.substr(7)) : 0;
+}
+
+TEST_F(x11_display, the_sample_product_starts_the_updater_with_its_window_and_names) {
+    test_support::temp_dir dir;
+    const std::string updater = dir.file("updater.sh");
+    test_support::write_file(updater, "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$(dirname \"$0\")/args.txt\"\n");
+    ASSERT_EQ(::chmod(updater.c_str(), 0755), 0);
+    test_support::child_process product(
+        SAMPLE_PRODUCT,
+        {"--updater=" + updater, "--version=2.5", "--prod=Tool", "--channel=beta", "--url=http://127.0.0.1/page",
+         "--quit-id=777", "--updater-args=-extra=1 -more=2", "--record=" + dir.file("record.txt")});
+    const window_handle window = start_product(product);
+    ASSERT_NE(window, 0u);
+    ASSERT_TRUE(test_support::eventually([&] {
+        return test_support::read_file(dir.file("record.txt")).find("updater exited 0") != std::string::npos;
+    })) << test_support::read_file(dir.file("record.txt"));
+    const std::string want = "-hwnd=" + id_text(window) +
+                             "\n-quitmsgid=777\n-prod=Tool\n-channel=beta\n-ver=2.5\n-url=http://127.0.0.1/page\n"
+                             "-exename=sample_product\n-extra=1\n-more=2\n";
+    EXPECT_EQ(test_support::read_file(dir.file("args.txt")), want);
+}
+
+TEST_F(x11_display, the_sample_product_honours_its_quit_message_unless_told_to_ignore_it) {
+    struct case_t {
+        bool ignore;
+    };
+    for (const case_t c : {case_t{false}, case_t{true}}) {
+        test_support::temp_dir dir;
+        std::vector<std::string> args{"--no-updater", "--quit-id=4321", "--record=" + dir.file("record.txt")};
+        if (c.ignore) args.push_back("--ignore-quit");
+        test_support::child_process product(SAMPLE_PRODUCT, args);
+        const window_handle window = start_product(product);
+        ASSERT_NE(window, 0u);
+        ASSERT_TRUE(post_message(window, 1234, 0, 0)) << "another message is only recorded";
+        ASSERT_TRUE(post_message(window, 4321, 0, 0));
+        const bool ended = test_support::eventually([&] { return product.ended(); }, std::chrono::seconds(3));
+        EXPECT_EQ(ended, !c.ignore) << "ignore " << c.ignore;
+        const std::string record = test_support::read_file(dir.file("record.txt"));
+        EXPECT_NE(record.find("message _TAMSA_WINDOW_MESSAGE 1234 0 0\nmessage _TAMSA_WINDOW_MESSAGE 4321 0 0\n"),
+                  std::string::npos)
+            << record;
+        EXPECT_NE(record.find(c.ignore ? "quit ignored" : "quit\n"), std::string::npos) << record;
+        if (ended) {
+            const int status = product.reap();
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        }
+    }
+}
+
+TEST_F(x11_display, the_sample_product_greys_and_ignores_input_while_disabled) {
+    test_support::temp_dir dir;
+    test_support::child_process product(SAMPLE_PRODUCT, {"--no-updater", "--record=" + dir.file("record.txt")});
+    const window_handle window = start_product(product);
+    ASSERT_NE(window, 0u);
+    const auto pixel = [&] {
+        XImage* image = XGetImage(probe_, window, 470, 230, 1, 1, AllPlanes, ZPixmap);
+        if (image == nullptr) return 0ul;
+        const unsigned long value = XGetPixel(image, 0, 0) & 0xFFFFFF;
+        XDestroyImage(image);
+        return value;
+    };
+    const auto click = [&] {
+        const rect r = window_rect(window);
+        return xdotool({"mousemove", std::to_string(r.right - 30), std::to_string(r.bottom - 30), "click", "1"});
+    };
+    ASSERT_TRUE(test_support::eventually([&] { return pixel() == 0xFFFFFF; }));
+    enable_window(window, false);
+    ASSERT_TRUE(test_support::eventually([&] { return pixel() == 0xA0A0A0; })) << std::hex << pixel();
+    ASSERT_TRUE(click());
+    ASSERT_TRUE(test_support::eventually(
+        [&] { return test_support::read_file(dir.file("record.txt")).find("input ignored") != std::string::npos; }));
+    enable_window(window, true);
+    ASSERT_TRUE(test_support::eventually([&] { return pixel() == 0xFFFFFF; }));
+    ASSERT_TRUE(click());
+    EXPECT_TRUE(test_support::eventually(
+        [&] { return test_support::read_file(dir.file("record.txt")).find("input accepted") != std::string::npos; }));
 }
 
 // --- threads ---
