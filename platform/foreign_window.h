@@ -17,5 +17,16 @@ bool post_foreign_message(window_handle window, std::uint32_t id, wparam w, lpar
 // Shows the window normally and brings it to the front (map, raise, and a
 // _NET_ACTIVE_WINDOW request to the root window).
 void show_and_raise_foreign_window(window_handle window);
+// Asks the window manager to activate the window (keyboard focus), without
+// mapping it.
+void activate_foreign_window(window_handle window);
+
+// What our windows need of an owner that is another program's window: its
+// outer rectangle in screen coordinates (empty when it is no window), its
+// minimised state (WM_STATE Iconic), and the monitor and work area it is on.
+rect foreign_window_rect(window_handle window);
+bool foreign_window_minimized(window_handle window);
+rect foreign_monitor_rect(window_handle window);
+rect foreign_work_area(window_handle window);
 
 }  // namespace platform

@@ -1,5 +1,7 @@
-// The window functions of platform/window.h: each forwards to the display
-// backend chosen before the first window is made.
+// The window functions of platform/window.h, which forward to the display
+// backend chosen before the first window is made, and the bookkeeping that
+// every backend shares (update area, one pending WM_PAINT, disabled windows
+// dropping input, capture and focus).
 #include "platform/window.h"
 
 #include <algorithm>
@@ -13,14 +15,14 @@ namespace {
 
 std::atomic<display_kind> g_display{display_kind::offscreen};
 
-// The backend of a display kind, or null when this build has none for it.
-// The X11 display of our own windows is not part of this build yet.
+// The backend of a display kind, or null when it cannot be used (no X
+// display to connect to).
 window_backend* backend_for(display_kind kind) {
     switch (kind) {
         case display_kind::offscreen:
             return &offscreen_window_backend();
         case display_kind::x11:
-            return nullptr;
+            return x11_window_backend();
     }
     return nullptr;
 }
@@ -42,6 +44,155 @@ rect intersect_rect(const rect& a, const rect& b) {
     rect r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right), std::min(a.bottom, b.bottom)};
     return r.empty() ? rect{} : r;
 }
+
+// --- shared bookkeeping ---
+
+window_bookkeeping::entry* window_bookkeeping::find(window_handle window) {
+    auto it = windows_.find(window);
+    return it == windows_.end() ? nullptr : &it->second;
+}
+
+void window_bookkeeping::add(window_handle window, size client, bool visible) {
+    std::lock_guard lock(mutex_);
+    entry& e = windows_[window];
+    e = entry{};
+    e.client = client;
+    e.visible = visible;
+}
+
+void window_bookkeeping::remove(window_handle window) {
+    std::lock_guard lock(mutex_);
+    windows_.erase(window);
+    if (capture_ == window) capture_ = 0;
+    if (focus_ == window) focus_ = 0;
+}
+
+bool window_bookkeeping::known(window_handle window) {
+    std::lock_guard lock(mutex_);
+    return find(window) != nullptr;
+}
+
+void window_bookkeeping::set_client_size(window_handle window, size client) {
+    std::lock_guard lock(mutex_);
+    if (entry* e = find(window)) {
+        e->client = client;
+        // Nothing outside the client area can be painted.
+        e->pending_update = intersect_rect(e->pending_update, {0, 0, client.cx, client.cy});
+    }
+}
+
+void window_bookkeeping::set_visible(window_handle window, bool visible) {
+    bool appeared = false;
+    {
+        std::lock_guard lock(mutex_);
+        entry* e = find(window);
+        if (e == nullptr) return;
+        appeared = visible && !e->visible;
+        e->visible = visible;
+    }
+    if (appeared) invalidate(window, nullptr);
+}
+
+void window_bookkeeping::invalidate(window_handle window, const rect* area) {
+    bool post = false;
+    {
+        std::lock_guard lock(mutex_);
+        entry* e = find(window);
+        if (e == nullptr) return;
+        const rect client{0, 0, e->client.cx, e->client.cy};
+        const rect part = area ? intersect_rect(*area, client) : client;
+        if (part.empty()) return;
+        e->pending_update = union_rect(e->pending_update, part);
+        post = e->visible && !e->paint_posted;
+        if (post) e->paint_posted = true;
+    }
+    // The lock is not held while posting: the queue may belong to this thread.
+    if (post && !post_message(window, WM_PAINT, 0, 0)) {
+        std::lock_guard lock(mutex_);
+        if (entry* e = find(window)) e->paint_posted = false;
+    }
+}
+
+rect window_bookkeeping::take_update(window_handle window) {
+    std::lock_guard lock(mutex_);
+    entry* e = find(window);
+    if (e == nullptr) return {};
+    const rect taken = e->pending_update;
+    e->pending_update = {};
+    e->paint_posted = false;
+    return taken;
+}
+
+bool window_bookkeeping::update_state(window_handle window, rect& pending, bool& paint_posted) {
+    std::lock_guard lock(mutex_);
+    const entry* e = find(window);
+    if (e == nullptr) return false;
+    pending = e->pending_update;
+    paint_posted = e->paint_posted;
+    return true;
+}
+
+bool window_bookkeeping::set_enabled(window_handle window, bool enable) {
+    bool changed = false;
+    {
+        std::lock_guard lock(mutex_);
+        entry* e = find(window);
+        if (e == nullptr) return false;
+        changed = e->enabled != enable;
+        e->enabled = enable;
+        // A disabled window loses the capture, as on Windows.
+        if (!enable && capture_ == window) capture_ = 0;
+    }
+    if (changed) send_message(window, WM_ENABLE, enable ? 1 : 0, 0);
+    return true;
+}
+
+bool window_bookkeeping::enabled(window_handle window) {
+    std::lock_guard lock(mutex_);
+    const entry* e = find(window);
+    return e != nullptr && e->enabled;
+}
+
+bool window_bookkeeping::post_input(window_handle window, std::uint32_t id, wparam w, lparam l) {
+    if (!enabled(window)) return false;
+    return post_message(window, id, w, l);
+}
+
+void window_bookkeeping::set_capture(window_handle window) {
+    std::lock_guard lock(mutex_);
+    const entry* e = find(window);
+    capture_ = e != nullptr && e->enabled ? window : 0;
+}
+
+void window_bookkeeping::release_capture() {
+    std::lock_guard lock(mutex_);
+    capture_ = 0;
+}
+
+window_handle window_bookkeeping::capture() {
+    std::lock_guard lock(mutex_);
+    return capture_;
+}
+
+void window_bookkeeping::set_focus(window_handle window) {
+    window_handle previous = 0;
+    {
+        std::lock_guard lock(mutex_);
+        if (window != 0 && find(window) == nullptr) return;
+        previous = focus_;
+        if (previous == window) return;
+        focus_ = window;
+    }
+    if (previous != 0) send_message(previous, WM_KILLFOCUS, window, 0);
+    if (window != 0) send_message(window, WM_SETFOCUS, previous, 0);
+}
+
+window_handle window_bookkeeping::focus() {
+    std::lock_guard lock(mutex_);
+    return focus_;
+}
+
+// --- the chosen backend ---
 
 bool select_display(display_kind kind) {
     if (backend_for(kind) == nullptr) return false;

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
+#include <unordered_map>
 
 #include "platform/window.h"
 
@@ -55,6 +57,61 @@ public:
 
 // The off-screen display (always available).
 window_backend& offscreen_window_backend();
+// The X11 display named by $DISPLAY, connected on first use; null when no
+// display can be opened.
+window_backend* x11_window_backend();
+
+// What every backend keeps the same way for its windows: the update area
+// with its one pending WM_PAINT, the enabled state (a disabled window drops
+// input), the capture and the focus. A backend reports input through
+// post_input and exposure through invalidate. Safe from any thread; no lock
+// is held while a window's handler runs.
+class window_bookkeeping {
+public:
+    void add(window_handle window, size client, bool visible);
+    void remove(window_handle window);
+    bool known(window_handle window);
+    void set_client_size(window_handle window, size client);
+    // A window that becomes visible is exposed as a whole.
+    void set_visible(window_handle window, bool visible);
+
+    // Adds to the update area (the whole client area for null) and posts
+    // WM_PAINT unless one is already pending.
+    void invalidate(window_handle window, const rect* area);
+    rect take_update(window_handle window);
+    // The update area not yet taken and whether its WM_PAINT is queued.
+    bool update_state(window_handle window, rect& pending, bool& paint_posted);
+
+    // Sends WM_ENABLE when the state changes; false for an unknown window.
+    bool set_enabled(window_handle window, bool enable);
+    bool enabled(window_handle window);
+    // Queues an input message (keys, mouse, the user's close) unless the
+    // window is disabled or unknown; false when it was dropped.
+    bool post_input(window_handle window, std::uint32_t id, wparam w, lparam l);
+
+    void set_capture(window_handle window);
+    void release_capture();
+    window_handle capture();
+    // Moves the focus; the window losing it hears WM_KILLFOCUS and the one
+    // gaining it WM_SETFOCUS, as SetFocus sends them. 0 takes it from ours.
+    void set_focus(window_handle window);
+    window_handle focus();
+
+private:
+    struct entry {
+        size client;
+        bool visible = false;
+        bool enabled = true;
+        rect pending_update;
+        bool paint_posted = false;
+    };
+    entry* find(window_handle window);
+
+    std::mutex mutex_;
+    std::unordered_map<window_handle, entry> windows_;
+    window_handle capture_ = 0;
+    window_handle focus_ = 0;
+};
 
 // The union of two rectangles; an empty one does not count.
 rect union_rect(const rect& a, const rect& b);

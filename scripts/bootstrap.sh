@@ -9,9 +9,9 @@ packages=(
   clang libclang-rt-14-dev
   libcurl4-openssl-dev libssl-dev openssl curl
   libjsoncpp-dev zlib1g-dev libstb-dev
-  libx11-dev libfreetype-dev libfontconfig-dev fonts-wqy-microhei
+  libx11-dev libxext-dev libfreetype-dev libfontconfig-dev fonts-wqy-microhei
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
-  nginx-light xvfb xdotool x11-utils aria2 procps python3 time
+  nginx-light xvfb openbox xdotool x11-utils x11-apps imagemagick aria2 procps python3 time
 )
 
 missing=()

@@ -1,14 +1,11 @@
-// Another program's X11 window: existence, the private client message and
-// bringing it to the front. Each call uses its own short-lived connection.
+// Another program's X11 window: existence, the private client message,
+// bringing it to the front, and its geometry and state as an owner. Each
+// call uses its own short-lived connection, so any thread may call.
 #include "platform/foreign_window.h"
 
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
-#include <chrono>
-#include <cstdlib>
-#include <mutex>
-#include <thread>
+#include "platform/linux/x11_support.h"
 
 namespace platform {
 namespace {
@@ -16,63 +13,19 @@ namespace {
 // X resource ids use 29 bits; anything larger names no window.
 constexpr window_handle MAX_X_ID = 0x1FFFFFFF;
 
-// Xlib's error handler is process-wide. While one of our calls runs, errors
-// on its connection are recorded instead of ending the process; errors on
-// any other connection go on to the handler that was there before.
-std::mutex handler_lock;
-Display* guarded_display = nullptr;
-bool guarded_error = false;
-XErrorHandler previous_handler = nullptr;
-
-int record_error(Display* display, XErrorEvent* event) {
-    if (display == guarded_display) {
-        guarded_error = true;
-        return 0;
-    }
-    return previous_handler != nullptr ? previous_handler(display, event) : 0;
-}
-
-// A busy X server refuses connections for a moment (its listen queue is
-// full: EAGAIN), so a failed open is tried again a few times.
-Display* open_display() {
-    constexpr int ATTEMPTS = 10;
-    for (int attempt = 0;; ++attempt) {
-        if (Display* display = XOpenDisplay(nullptr)) return display;
-        if (attempt + 1 == ATTEMPTS || std::getenv("DISPLAY") == nullptr) return nullptr;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-}
-
-// One connection with the error guard installed for its whole life.
-class guarded_connection {
+// One short-lived connection. Its errors are recorded on it (the failed
+// request simply fails); Xlib's process-wide error handler is left alone.
+class connection {
 public:
-    guarded_connection() : guard_(handler_lock) {
-        display_ = open_display();
-        if (display_ == nullptr) return;  // no display: every operation fails silently
-        guarded_display = display_;
-        guarded_error = false;
-        previous_handler = XSetErrorHandler(record_error);
-    }
-    ~guarded_connection() {
-        if (display_ == nullptr) return;
-        XSync(display_, False);  // collect errors of the last requests before the handler goes
-        XSetErrorHandler(previous_handler);
-        guarded_display = nullptr;
-        XCloseDisplay(display_);
-    }
-    guarded_connection(const guarded_connection&) = delete;
-    guarded_connection& operator=(const guarded_connection&) = delete;
+    connection() : display_(x11::open_display()) {}
+    ~connection() { x11::close_display(display_); }
+    connection(const connection&) = delete;
+    connection& operator=(const connection&) = delete;
 
     Display* display() const { return display_; }
-    // Sends everything and reports whether any request so far failed.
-    bool sync_ok() {
-        XSync(display_, False);
-        return !guarded_error;
-    }
 
 private:
-    std::lock_guard<std::mutex> guard_;
-    Display* display_ = nullptr;
+    Display* display_;
 };
 
 bool plausible_id(window_handle window) {
@@ -80,62 +33,91 @@ bool plausible_id(window_handle window) {
 }
 
 // The window's attributes; false when it does not exist.
-bool window_attributes(guarded_connection& connection, window_handle window, XWindowAttributes& attributes) {
-    const Status status = XGetWindowAttributes(connection.display(), static_cast<Window>(window), &attributes);
-    return connection.sync_ok() && status != 0;
+bool window_attributes(Display* display, window_handle window, XWindowAttributes& attributes) {
+    const std::uint64_t mark = x11::error_mark(display);
+    const Status status = XGetWindowAttributes(display, static_cast<Window>(window), &attributes);
+    return !x11::failed_since(display, mark) && status != 0;
 }
 
-XEvent client_message(Display* display, Window window, const char* type, long l0, long l1, long l2) {
-    XEvent event{};
-    event.xclient.type = ClientMessage;
-    event.xclient.display = display;
-    event.xclient.window = window;
-    event.xclient.message_type = XInternAtom(display, type, False);
-    event.xclient.format = 32;
-    event.xclient.data.l[0] = l0;
-    event.xclient.data.l[1] = l1;
-    event.xclient.data.l[2] = l2;
-    return event;
+// Asks the window manager to activate the window; source indication 2 is a
+// request on the user's behalf, which window managers honour without
+// focus-stealing checks.
+void request_activation(Display* display, Window window, Window root) {
+    const bool sent = x11::send_client_message(display, root, window, x11::atom(display, "_NET_ACTIVE_WINDOW"),
+                                               SubstructureRedirectMask | SubstructureNotifyMask, 2, CurrentTime, 0);
+    static_cast<void>(sent);  // ignored on purpose: the window stays where it is
 }
 
 }  // namespace
 
 bool foreign_window_exists(window_handle window) {
     if (!plausible_id(window)) return false;
-    guarded_connection connection;
-    if (connection.display() == nullptr) return false;
+    connection c;
+    if (c.display() == nullptr) return false;
     XWindowAttributes attributes{};
-    return window_attributes(connection, window, attributes);
+    return window_attributes(c.display(), window, attributes);
 }
 
 bool post_foreign_message(window_handle window, std::uint32_t id, wparam w, lparam l) {
     if (!plausible_id(window)) return false;
-    guarded_connection connection;
-    Display* display = connection.display();
+    connection c;
+    Display* display = c.display();
     if (display == nullptr) return false;
-    XEvent event = client_message(display, static_cast<Window>(window), "_TAMSA_WINDOW_MESSAGE", static_cast<long>(id),
-                                  static_cast<long>(w), static_cast<long>(l));
+    const std::uint64_t mark = x11::error_mark(display);
     // No event mask: the event goes to the client that created the window.
-    const Status sent = XSendEvent(display, static_cast<Window>(window), False, NoEventMask, &event);
-    return connection.sync_ok() && sent != 0;
+    const bool sent = x11::send_client_message(display, static_cast<Window>(window), static_cast<Window>(window),
+                                               x11::atom(display, "_TAMSA_WINDOW_MESSAGE"), NoEventMask,
+                                               static_cast<long>(id), static_cast<long>(w), static_cast<long>(l));
+    return !x11::failed_since(display, mark) && sent;
 }
 
 void show_and_raise_foreign_window(window_handle window) {
     if (!plausible_id(window)) return;
-    guarded_connection connection;
-    Display* display = connection.display();
+    connection c;
+    Display* display = c.display();
     if (display == nullptr) return;
     XWindowAttributes attributes{};
-    if (!window_attributes(connection, window, attributes)) return;
+    if (!window_attributes(display, window, attributes)) return;
+    const std::uint64_t mark = x11::error_mark(display);
     XMapRaised(display, static_cast<Window>(window));
-    // Source indication 2: a request on the user's behalf, which window
-    // managers honour without focus-stealing checks.
-    XEvent event = client_message(display, static_cast<Window>(window), "_NET_ACTIVE_WINDOW", 2, CurrentTime, 0);
-    const Status sent =
-        XSendEvent(display, attributes.root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
-    // Failures are ignored on purpose: the window stays where it is.
-    static_cast<void>(sent);
-    static_cast<void>(connection.sync_ok());
+    request_activation(display, static_cast<Window>(window), attributes.root);
+    // A failure is ignored on purpose (the window went away meanwhile).
+    static_cast<void>(x11::failed_since(display, mark));
+}
+
+void activate_foreign_window(window_handle window) {
+    if (!plausible_id(window)) return;
+    connection c;
+    Display* display = c.display();
+    if (display == nullptr) return;
+    XWindowAttributes attributes{};
+    if (!window_attributes(display, window, attributes)) return;
+    const std::uint64_t mark = x11::error_mark(display);
+    request_activation(display, static_cast<Window>(window), attributes.root);
+    static_cast<void>(x11::failed_since(display, mark));  // ignored on purpose, as above
+}
+
+rect foreign_window_rect(window_handle window) {
+    if (!plausible_id(window)) return {};
+    connection c;
+    return c.display() ? x11::outer_rect(c.display(), static_cast<Window>(window)) : rect{};
+}
+
+bool foreign_window_minimized(window_handle window) {
+    if (!plausible_id(window)) return false;
+    connection c;
+    return c.display() != nullptr && x11::is_iconic(c.display(), static_cast<Window>(window));
+}
+
+// One screen: every window is on the same monitor.
+rect foreign_monitor_rect(window_handle) {
+    connection c;
+    return c.display() ? x11::screen_rect(c.display()) : rect{};
+}
+
+rect foreign_work_area(window_handle) {
+    connection c;
+    return c.display() ? x11::work_area(c.display()) : rect{};
 }
 
 }  // namespace platform

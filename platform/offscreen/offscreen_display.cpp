@@ -38,6 +38,10 @@ void fit_pixels(offscreen_window& w) {
     w.pixel_height = client.bottom;
 }
 
+size client_size(const rect& bounds) {
+    return {std::max(0, bounds.width()), std::max(0, bounds.height())};
+}
+
 lparam size_lparam(const rect& bounds) {
     return static_cast<lparam>((static_cast<std::uint32_t>(bounds.height() & 0xFFFF) << 16) |
                                static_cast<std::uint32_t>(bounds.width() & 0xFFFF));
@@ -60,6 +64,7 @@ public:
             w.state.ex_style = params.ex_style;
             fit_pixels(w);
         }
+        book_.add(handle, client_size(params.bounds), false);
         // As CreateWindowEx: the creation messages arrive before it returns.
         // Their results are not used to refuse the window; handlers answer
         // unknown messages with 0.
@@ -74,10 +79,9 @@ public:
         send_message(window, WM_DESTROY, 0, 0);
         send_message(window, WM_NCDESTROY, 0, 0);
         unregister_window(window);
+        book_.remove(window);
         std::lock_guard lock(mutex_);
         windows_.erase(window);
-        if (capture_ == window) capture_ = 0;
-        if (focus_ == window) focus_ = 0;
     }
 
     bool is_window(window_handle window) override {
@@ -110,6 +114,7 @@ public:
             maximized = w->state.maximized;
             fit_pixels(*w);
         }
+        book_.set_client_size(window, client_size(bounds));
         if (!resized) return;
         send_message(window, WM_SIZE, maximized ? SIZE_MAXIMIZED : SIZE_RESTORED, size_lparam(bounds));
         invalidate_rect(window, nullptr);
@@ -125,7 +130,10 @@ public:
             if (w == nullptr) return;
             bool was_visible = w->state.visible;
             w->state.visible = show_command != SW_HIDE;
-            if (show_command == SW_HIDE) return;
+            if (show_command == SW_HIDE) {
+                book_.set_visible(window, false);
+                return;
+            }
             w->state.minimized = show_command == SW_SHOWMINIMIZED || show_command == SW_MINIMIZE ||
                                  show_command == SW_SHOWMINNOACTIVE || show_command == SW_FORCEMINIMIZE;
             if (show_command == SW_RESTORE && w->state.maximized) {
@@ -136,7 +144,7 @@ public:
         }
         if (!restore.empty()) move_window(window, restore.left, restore.top, restore.width(), restore.height());
         // A window that appears is exposed as a whole.
-        if (now_visible) invalidate_rect(window, nullptr);
+        if (now_visible) book_.set_visible(window, true);
     }
 
     bool is_maximized(window_handle window) override {
@@ -157,16 +165,9 @@ public:
         return w != nullptr && w->state.minimized;
     }
 
-    void enable_window(window_handle window, bool enable) override {
-        std::lock_guard lock(mutex_);
-        if (offscreen_window* w = find(window)) w->state.enabled = enable;
-    }
+    void enable_window(window_handle window, bool enable) override { book_.set_enabled(window, enable); }
 
-    bool is_window_enabled(window_handle window) override {
-        std::lock_guard lock(mutex_);
-        const offscreen_window* w = find(window);
-        return w != nullptr && w->state.enabled;
-    }
+    bool is_window_enabled(window_handle window) override { return book_.enabled(window); }
 
     window_handle owner_of(window_handle window) override {
         std::lock_guard lock(mutex_);
@@ -216,34 +217,9 @@ public:
         if (offscreen_window* w = find(window)) w->state.round_corner = corner;
     }
 
-    void invalidate_rect(window_handle window, const rect* area) override {
-        bool post = false;
-        {
-            std::lock_guard lock(mutex_);
-            offscreen_window* w = find(window);
-            if (w == nullptr) return;
-            rect client = client_of(w->state.bounds);
-            rect part = area ? intersect_rect(*area, client) : client;
-            if (part.empty()) return;
-            w->state.pending_update = union_rect(w->state.pending_update, part);
-            post = w->state.visible && !w->state.paint_posted;
-            if (post) w->state.paint_posted = true;
-        }
-        if (post && !post_message(window, WM_PAINT, 0, 0)) {
-            std::lock_guard lock(mutex_);
-            if (offscreen_window* w = find(window)) w->state.paint_posted = false;
-        }
-    }
+    void invalidate_rect(window_handle window, const rect* area) override { book_.invalidate(window, area); }
 
-    rect take_update_rect(window_handle window) override {
-        std::lock_guard lock(mutex_);
-        offscreen_window* w = find(window);
-        if (w == nullptr) return {};
-        rect taken = w->state.pending_update;
-        w->state.pending_update = {};
-        w->state.paint_posted = false;
-        return taken;
-    }
+    rect take_update_rect(window_handle window) override { return book_.take_update(window); }
 
     void present(window_handle window, const std::uint32_t* pixels, int width, int height, int stride,
                  const rect& area) override {
@@ -262,36 +238,11 @@ public:
         }
     }
 
-    void set_capture(window_handle window) override {
-        std::lock_guard lock(mutex_);
-        capture_ = window;
-    }
-    void release_capture() override {
-        std::lock_guard lock(mutex_);
-        capture_ = 0;
-    }
-    window_handle get_capture() override {
-        std::lock_guard lock(mutex_);
-        return capture_;
-    }
-
-    // As SetFocus: the window losing the focus hears WM_KILLFOCUS, the one
-    // gaining it WM_SETFOCUS.
-    void set_focus(window_handle window) override {
-        window_handle previous = 0;
-        {
-            std::lock_guard lock(mutex_);
-            previous = focus_;
-            if (previous == window) return;
-            focus_ = window;
-        }
-        if (previous != 0) send_message(previous, WM_KILLFOCUS, window, 0);
-        if (window != 0) send_message(window, WM_SETFOCUS, previous, 0);
-    }
-    window_handle get_focus() override {
-        std::lock_guard lock(mutex_);
-        return focus_;
-    }
+    void set_capture(window_handle window) override { book_.set_capture(window); }
+    void release_capture() override { book_.release_capture(); }
+    window_handle get_capture() override { return book_.capture(); }
+    void set_focus(window_handle window) override { book_.set_focus(window); }
+    window_handle get_focus() override { return book_.focus(); }
 
     void set_cursor(cursor_kind cursor) override {
         std::lock_guard lock(mutex_);
@@ -316,10 +267,14 @@ public:
     }
 
     bool info(window_handle window, offscreen_window_state& out) {
-        std::lock_guard lock(mutex_);
-        const offscreen_window* w = find(window);
-        if (w == nullptr) return false;
-        out = w->state;
+        {
+            std::lock_guard lock(mutex_);
+            const offscreen_window* w = find(window);
+            if (w == nullptr) return false;
+            out = w->state;
+        }
+        out.enabled = book_.enabled(window);
+        book_.update_state(window, out.pending_update, out.paint_posted);
         return true;
     }
 
@@ -366,7 +321,7 @@ private:
         }
         move_window(window, monitor_.left + info.max_position.x, monitor_.top + info.max_position.y, info.max_size.x,
                     info.max_size.y);
-        if (!was_visible) invalidate_rect(window, nullptr);
+        if (!was_visible) book_.set_visible(window, true);
     }
 
     offscreen_window* find(window_handle window) {
@@ -374,10 +329,9 @@ private:
         return it == windows_.end() ? nullptr : &it->second;
     }
 
+    window_bookkeeping book_;
     std::mutex mutex_;
     std::map<window_handle, offscreen_window> windows_;
-    window_handle capture_ = 0;
-    window_handle focus_ = 0;
     cursor_kind cursor_ = cursor_kind::arrow;
     rect monitor_{0, 0, 1280, 800};
     rect work_area_{0, 0, 1280, 800};

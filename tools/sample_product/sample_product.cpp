@@ -1,0 +1,273 @@
+// sample_product: plays the product that starts TamsaUpdate, the way a
+// product team integrates it on X11. It opens its own window, starts the
+// updater with its window id and private quit message, honours the quit
+// message, greys its window and ignores input while the updater has it
+// disabled (WM_ENABLE), and writes every client message it receives as one
+// line to a record file.
+//
+//   sample_product [--version=V] [--prod=NAME] [--channel=C] [--url=PAGE]
+//                  [--quit-id=N] [--updater=PATH | --no-updater]
+//                  [--updater-args="ARGS"] [--ignore-quit] [--no-window]
+//                  [--record=FILE]
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <limits.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+constexpr long WM_ENABLE = 0x000A;
+
+struct options {
+    std::string version = "1.0.0";
+    std::string product = "SampleProduct";
+    std::string channel = "sample";
+    std::string url = "http://127.0.0.1/downLoad.html";
+    long quit_id = 49374;
+    std::string updater;  // empty: TamsaUpdate beside this program
+    bool start_updater = true;
+    std::string updater_args;
+    bool ignore_quit = false;
+    bool window = true;
+    std::string record;
+};
+
+// The text after "--name=" when arg is that option.
+bool option_value(const std::string& arg, const char* name, std::string& value) {
+    const std::string prefix = std::string("--") + name + "=";
+    if (arg.compare(0, prefix.size(), prefix) != 0) return false;
+    value = arg.substr(prefix.size());
+    return true;
+}
+
+bool parse(int argc, char** argv, options& out) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        std::string value;
+        if (option_value(arg, "version", out.version) || option_value(arg, "prod", out.product) ||
+            option_value(arg, "channel", out.channel) || option_value(arg, "url", out.url) ||
+            option_value(arg, "updater", out.updater) || option_value(arg, "updater-args", out.updater_args) ||
+            option_value(arg, "record", out.record)) {
+            continue;
+        }
+        if (option_value(arg, "quit-id", value)) {
+            char* end = nullptr;
+            out.quit_id = std::strtol(value.c_str(), &end, 10);
+            if (end == value.c_str() || *end != '\0') return false;
+        } else if (arg == "--no-updater") {
+            out.start_updater = false;
+        } else if (arg == "--ignore-quit") {
+            out.ignore_quit = true;
+        } else if (arg == "--no-window") {
+            out.window = false;
+        } else {
+            std::fprintf(stderr, "sample_product: unknown option %s\n", arg.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string self_path() {
+    char buffer[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    return length > 0 ? std::string(buffer, static_cast<std::size_t>(length)) : std::string();
+}
+
+std::string dir_of(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+std::string base_of(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+class product {
+public:
+    explicit product(options opts) : opts_(std::move(opts)) {}
+
+    int run() {
+        if (opts_.window && !open_window()) return 1;
+        if (opts_.start_updater && !start_updater()) record("updater not started");
+        return opts_.window ? loop() : wait_for_updater();
+    }
+
+private:
+    bool open_window() {
+        display_ = XOpenDisplay(nullptr);
+        if (display_ == nullptr) {
+            std::fprintf(stderr, "sample_product: no X display\n");
+            return false;
+        }
+        const int screen = DefaultScreen(display_);
+        window_ = XCreateSimpleWindow(display_, RootWindow(display_, screen), 100, 100, 480, 240, 1,
+                                      BlackPixel(display_, screen), WhitePixel(display_, screen));
+        XSelectInput(display_, window_, ExposureMask | KeyPressMask | ButtonPressMask | StructureNotifyMask);
+        wm_protocols_ = XInternAtom(display_, "WM_PROTOCOLS", False);
+        wm_delete_ = XInternAtom(display_, "WM_DELETE_WINDOW", False);
+        private_message_ = XInternAtom(display_, "_TAMSA_WINDOW_MESSAGE", False);
+        XSetWMProtocols(display_, window_, &wm_delete_, 1);
+        const std::string title = "Sample product " + opts_.version;
+        XStoreName(display_, window_, title.c_str());
+        gc_ = XCreateGC(display_, window_, 0, nullptr);
+        XMapWindow(display_, window_);
+        XSync(display_, False);
+        std::printf("window %lu\n", static_cast<unsigned long>(window_));
+        std::fflush(stdout);
+        return true;
+    }
+
+    std::vector<std::string> updater_arguments() const {
+        std::vector<std::string> args{opts_.updater.empty() ? dir_of(self_path()) + "/TamsaUpdate" : opts_.updater};
+        if (opts_.window) args.push_back("-hwnd=" + std::to_string(window_));
+        args.push_back("-quitmsgid=" + std::to_string(opts_.quit_id));
+        args.push_back("-prod=" + opts_.product);
+        args.push_back("-channel=" + opts_.channel);
+        args.push_back("-ver=" + opts_.version);
+        args.push_back("-url=" + opts_.url);
+        args.push_back("-exename=" + base_of(self_path()));
+        std::istringstream extra(opts_.updater_args);
+        for (std::string word; extra >> word;) args.push_back(word);
+        return args;
+    }
+
+    bool start_updater() {
+        std::vector<std::string> args = updater_arguments();
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (::posix_spawn(&updater_pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+            updater_pid_ = -1;
+            return false;
+        }
+        record("updater started " + std::to_string(updater_pid_));
+        return true;
+    }
+
+    // Notes the updater's end (and reaps it) without waiting.
+    void check_updater(int flags) {
+        if (updater_pid_ <= 0) return;
+        int status = 0;
+        const pid_t done = ::waitpid(updater_pid_, &status, flags);
+        if (done != updater_pid_) return;
+        updater_pid_ = -1;
+        record("updater exited " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)));
+    }
+
+    int wait_for_updater() {
+        check_updater(0);
+        return 0;
+    }
+
+    void record(const std::string& line) {
+        lines_.push_back(line);
+        if (lines_.size() > 8) lines_.pop_front();
+        if (!opts_.record.empty()) {
+            if (FILE* file = std::fopen(opts_.record.c_str(), "a")) {
+                std::fprintf(file, "%s\n", line.c_str());
+                std::fclose(file);
+            }
+        }
+        if (display_ != nullptr) draw();
+    }
+
+    void draw() {
+        const int screen = DefaultScreen(display_);
+        // Greyed while the updater has the window disabled.
+        XSetWindowBackground(display_, window_, enabled_ ? WhitePixel(display_, screen) : 0xA0A0A0);
+        XClearWindow(display_, window_);
+        XSetForeground(display_, gc_, BlackPixel(display_, screen));
+        std::vector<std::string> text{"Sample product " + opts_.version,
+                                      enabled_ ? "enabled" : "disabled by the updater", ""};
+        text.insert(text.end(), lines_.begin(), lines_.end());
+        int y = 20;
+        for (const std::string& line : text) {
+            XDrawString(display_, window_, gc_, 12, y, line.c_str(), static_cast<int>(line.size()));
+            y += 16;
+        }
+        XFlush(display_);
+    }
+
+    std::string atom_name(Atom atom) {
+        char* name = XGetAtomName(display_, atom);
+        std::string text = name ? name : "?";
+        if (name) XFree(name);
+        return text;
+    }
+
+    // Returns false when the product is to end.
+    bool on_client_message(const XClientMessageEvent& event) {
+        const std::string type = atom_name(event.message_type);
+        record("message " + type + " " + std::to_string(event.data.l[0]) + " " + std::to_string(event.data.l[1]) + " " +
+               std::to_string(event.data.l[2]));
+        if (event.message_type == wm_protocols_ && static_cast<Atom>(event.data.l[0]) == wm_delete_) return false;
+        if (event.message_type != private_message_) return true;
+        if (event.data.l[0] == WM_ENABLE) {
+            enabled_ = event.data.l[1] != 0;
+            draw();
+            return true;
+        }
+        if (event.data.l[0] == opts_.quit_id) {
+            if (!opts_.ignore_quit) {
+                record("quit");
+                return false;
+            }
+            record("quit ignored");
+        }
+        return true;
+    }
+
+    int loop() {
+        for (;;) {
+            while (XPending(display_) > 0) {
+                XEvent event;
+                XNextEvent(display_, &event);
+                if (event.type == Expose && event.xexpose.count == 0) draw();
+                if (event.type == KeyPress || event.type == ButtonPress) {
+                    record(enabled_ ? "input accepted" : "input ignored");
+                }
+                if (event.type == ClientMessage && !on_client_message(event.xclient)) return 0;
+            }
+            check_updater(WNOHANG);
+            pollfd entry{ConnectionNumber(display_), POLLIN, 0};
+            if (::poll(&entry, 1, 100) < 0 && errno != EINTR) return 1;
+        }
+    }
+
+    options opts_;
+    Display* display_ = nullptr;
+    Window window_ = 0;
+    GC gc_ = nullptr;
+    Atom wm_protocols_ = 0;
+    Atom wm_delete_ = 0;
+    Atom private_message_ = 0;
+    bool enabled_ = true;
+    pid_t updater_pid_ = -1;
+    std::deque<std::string> lines_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    options opts;
+    if (!parse(argc, argv, opts)) return 2;
+    return product(opts).run();
+}
