@@ -737,7 +737,7 @@ bool segment_downloader::take_chunk(segment_sink& sink, const char* data, std::s
 // Writes what the segment has gathered; false on a short write. After a
 // stop nothing more is written: the attempt's parts are thrown away anyway.
 bool segment_downloader::flush_pending(segment_sink& sink) {
-    if (g_update_cancelled.load()) {
+    if (cancel_requested()) {
         sink.pending_used = 0;
         return false;
     }
