@@ -243,12 +243,6 @@ TEST_F(offscreen_window_test, destroying_sends_destroy_messages_and_forgets_the_
     EXPECT_EQ(platform::window_rect(w), (rect{}));
 }
 
-TEST(window_display_test, x11_backend_is_not_available_yet_and_the_choice_stays) {
-    EXPECT_FALSE(platform::select_display(platform::display_kind::x11));
-    EXPECT_EQ(platform::current_display(), platform::display_kind::offscreen);
-    EXPECT_TRUE(platform::select_display(platform::display_kind::offscreen));
-}
-
 TEST(window_display_test, tick_count_does_not_go_backwards) {
     const std::uint64_t first = platform::tick_count();
     EXPECT_GE(platform::tick_count(), first);
