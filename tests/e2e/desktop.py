@@ -87,7 +87,10 @@ class Desktop:
         stop_process(self.xvfb)
 
     def run(self, args, check=True, timeout=10):
-        done = subprocess.run(args, env=self.env, capture_output=True, text=True, timeout=timeout)
+        try:
+            done = subprocess.run(args, env=self.env, capture_output=True, text=True, timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise TestFailure(f"{' '.join(args)} did not end within {timeout} s")
         if check and done.returncode != 0:
             raise TestFailure(f"{' '.join(args)} failed: {done.stderr.strip()}")
         return done.stdout
@@ -126,8 +129,11 @@ class Desktop:
         self.run(["xdotool", "key", "--clearmodifiers", keys])
 
     def screenshot(self, window, path):
-        """Saves a PNG of one window as it is on screen."""
-        self.run(["import", "-window", str(window), path], timeout=20)
+        """Saves a PNG of one window as it is on screen (xwd, then convert)."""
+        dump = subprocess.run(["xwd", "-silent", "-id", str(window)], env=self.env, capture_output=True, timeout=20)
+        if dump.returncode != 0:
+            raise TestFailure(f"xwd of window {window} failed: {dump.stderr.decode(errors='replace').strip()}")
+        subprocess.run(["convert", "xwd:-", path], input=dump.stdout, check=True, timeout=20)
         return path
 
     def property(self, window, name):

@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <sstream>
 #include <string>
@@ -230,7 +231,11 @@ private:
                 record("quit");
                 return false;
             }
-            record("quit ignored");
+            // The receipt time (CLOCK_MONOTONIC, ms) lets a test measure how
+            // long the updater waits before it terminates the product.
+            timespec now{};
+            (void)clock_gettime(CLOCK_MONOTONIC, &now);
+            record("quit ignored at " + std::to_string(now.tv_sec * 1000LL + now.tv_nsec / 1000000));
         }
         return true;
     }
