@@ -11,7 +11,7 @@ packages=(
   libjsoncpp-dev zlib1g-dev libstb-dev
   libx11-dev libxext-dev libfreetype-dev libfontconfig-dev fonts-wqy-microhei
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
-  nginx-light xvfb openbox xdotool x11-utils x11-apps imagemagick aria2 procps python3 time
+  nginx-light xvfb openbox xdotool x11-utils x11-apps imagemagick aria2 procps python3 time bc
 )
 
 missing=()

@@ -107,12 +107,19 @@ click_control() {  # window, layout, control name
   xdotool mousemove --window "$1" "$x" "$y" click 1
 }
 
+launched=$(date +%s.%N)
+shot() {  # window, png
+  xwd -silent -id "$1" 2>/dev/null | convert xwd:- "$2" 2>/dev/null
+}
+
 hint=$(wait_window CHintUpdateWnd 10) || { echo "no hint window appeared; log:"; cat "$work/updater.log"; exit 1; }
+hint_after=$(printf '%.2f' "$(echo "$(date +%s.%N) - $launched" | bc)")
 step "hint window is up (window $hint): \"a new version is available\""
 if [ "$auto" = 1 ]; then
   sleep 0.3
-  import -window "$hint" "$shots/hint_window.png" 2>/dev/null && step "screenshot: build/demo/hint_window.png"
+  shot "$hint" "$shots/hint_window.png" && step "screenshot: build/demo/hint_window.png"
   step "clicking OK"
+  clicked=$(date +%s.%N)
   click_control "$hint" HintUpdateWnd.xml okbtn
 else
   step "your turn: click OK in the hint window to update (or close/cancel to decline)"
@@ -128,22 +135,28 @@ while kill -0 "$product_pid" 2>/dev/null && ! grep -q '^updater exited' "$work/p
       step "progress window is up (window $progress): downloading in four ranges"
       if [ "$auto" = 1 ]; then
         sleep 0.3
-        import -window "$progress" "$shots/update_window.png" 2>/dev/null && step "screenshot: build/demo/update_window.png"
+        shot "$progress" "$shots/update_window.png" && step "screenshot: build/demo/update_window.png"
       fi
     fi
   fi
   if [ -n "$progress" ]; then
+    # The four part files grow beside the program; shown about once a second.
     held=$(cat "$product"/sample-setup-*.sh-[0-3] 2>/dev/null | wc -c || true)
-    [ "${held:-0}" -gt 0 ] && step "downloaded $((held / 1048576)) of $((size / 1048576)) MiB"
+    now=$(date +%s)
+    if [ "${held:-0}" -gt "${shown:-0}" ] && [ "$now" != "${shown_at:-}" ]; then
+      step "downloaded $((held / 1048576)) of $((size / 1048576)) MiB"
+      shown=$held shown_at=$now
+    fi
   fi
-  sleep 0.5
+  sleep 0.1
 done
 if grep -q '^updater exited' "$work/product.record" 2>/dev/null; then
   step "the updater ended without installing ($(grep '^updater exited' "$work/product.record"))"
 else
   step "the product received its quit message and closed"
 fi
-for _ in $(seq 100); do [ -s "$product/install.log" ] && break; sleep 0.1; done
+for _ in $(seq 1000); do [ -s "$product/install.log" ] && break; sleep 0.01; done
+install_after=$(printf '%.2f' "$(echo "$(date +%s.%N) - ${clicked:-$launched}" | bc)")
 if [ -s "$product/install.log" ]; then
   step "installer ran: $(head -1 "$product/install.log")"
 fi
@@ -159,6 +172,8 @@ echo "Summary: the sample product ran version 1.0.0 and now has version $(cat "$
   "the updater found 2.0.0 on http://127.0.0.1:$port, downloaded the $((size / 1048576)) MiB package" \
   "(digest $got, announced $digest), asked the product to quit and started the installer, which" \
   "$([ -s "$product/install.log" ] && echo "installed 2.0.0" || echo "did not run"); the whole run took" \
-  "$(printf '%.1f' "$elapsed") s. Log of the run:"
-sed 's/^/   /' "$work/updater.log"
+  "$(printf '%.1f' "$elapsed") s (the hint window came up ${hint_after} s after the start," \
+  "the installer ran ${install_after} s after OK). The updater's log:"
+grep -E '^(\[TamsaUpdate|TamsaUpdater|\[Updater\])' "$work/updater.log" | sed 's/^/   /'
+echo "   (and $(grep -cvE '^(\[TamsaUpdate|TamsaUpdater|\[Updater\])' "$work/updater.log") lines of libcurl's transfer trace)"
 [ -s "$product/install.log" ]
