@@ -11,7 +11,6 @@ namespace platform {
 // file, the section or the key is missing. At most buffer_size - 1
 // characters are returned (GetPrivateProfileStringW's buffer rule).
 std::wstring read_profile_string(const std::wstring& section, const std::wstring& key,
-                                 const std::wstring& default_value, const std::wstring& path,
-                                 std::size_t buffer_size);
+                                 const std::wstring& default_value, const std::wstring& path, std::size_t buffer_size);
 
 }  // namespace platform

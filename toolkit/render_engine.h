@@ -24,12 +24,12 @@ struct image_info {
 
 // One image slot of a control (bkimage, normalimage, foreimage ...).
 struct draw_info {
-    std::wstring attribute;  // the image attribute string as given
-    std::wstring image_name;  // parsed "file" (or the whole string)
-    bool parsed = false;      // parsed and load tried once
+    std::wstring attribute;             // the image attribute string as given
+    std::wstring image_name;            // parsed "file" (or the whole string)
+    bool parsed = false;                // parsed and load tried once
     const image_info* image = nullptr;  // owned by the window's image cache
-    rect dest;                // offsets from the control's top left; all 0 = whole control
-    rect source;              // all 0 = whole image
+    rect dest;                          // offsets from the control's top left; all 0 = whole control
+    rect source;                        // all 0 = whole image
     rect corner;
     std::uint8_t fade = 255;
     bool hole = false;
@@ -74,8 +74,8 @@ void draw_text(paint_target& target, paint_manager& manager, const rect& text_re
 // Markup text with {a}...{/a} links: records up to max_link_slots link
 // rectangles and link texts; the link hovered_link is drawn in the hover colour.
 void draw_markup_text(paint_target& target, paint_manager& manager, const rect& text_rect, std::wstring_view text,
-                      std::uint32_t color, int font_index, unsigned style, rect* link_rects,
-                      std::wstring* link_texts, int& link_count, int max_link_slots, int hovered_link);
+                      std::uint32_t color, int font_index, unsigned style, rect* link_rects, std::wstring* link_texts,
+                      int& link_count, int max_link_slots, int hovered_link);
 
 // Width and height of a single line of text in the given font.
 size measure_text(paint_manager& manager, std::wstring_view text, int font_index);

@@ -32,7 +32,7 @@ TEST(version_order, compares_unsigned_bytes_with_a_prefix_lower) {
         // Bytes from 0x80 up are above every ASCII byte, not negative.
         {"1.\xE5", "1.z", 1},
         {"1.\x80", "1.\x7F", 1},
-        {std::string("1\0" "2", 3), std::string("1\0" "1", 3), 1},
+        {std::string{'1', '\0', '2'}, std::string{'1', '\0', '1'}, 1},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(sign(compare_versions(c.left, c.right)), c.expected) << c.left << " vs " << c.right;
