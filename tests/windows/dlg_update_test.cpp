@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -152,6 +153,15 @@ TEST_F(dlg_update_test, a_failure_after_a_confirmed_stop_ends_without_asking) {
 TEST_F(dlg_update_test, a_failure_asks_to_retry_and_retry_starts_again_cancel_ends) {
     modal_script::script script;
     std::wstring title, text;
+    // The retried attempt is real: its worker fails (the task has no package
+    // address) and posts the one failure that opens the second box.
+    std::function<void()> cancel_second_box = [&] {
+        if (skinui::current_message_box() == 0) {
+            script.later(cancel_second_box);
+            return;
+        }
+        modal_script::box_key(platform::VK_ESCAPE);  // Cancel
+    };
     window.post_message(WM_DOWNLOAD_DONE, 0, 0);
     script.later([&] {
         const platform::window_handle box = skinui::current_message_box();
@@ -159,8 +169,7 @@ TEST_F(dlg_update_test, a_failure_asks_to_retry_and_retry_starts_again_cancel_en
         text = skinui::message_box_text(box);
         EXPECT_EQ(platform::owner_of(box), window.handle());
         modal_script::box_key(platform::VK_RETURN);  // Retry
-        window.post_message(WM_DOWNLOAD_DONE, 0, 0);
-        script.later([] { modal_script::box_key(platform::VK_ESCAPE); });  // Cancel
+        script.later(cancel_second_box);
     });
     window.show_modal();
     EXPECT_EQ(title, L"温馨提示");
