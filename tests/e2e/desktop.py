@@ -101,11 +101,11 @@ class Desktop:
         out = self.run(args, check=False)
         return [int(w) for w in out.split()]
 
-    def wait_window(self, class_name, timeout=10):
+    def wait_window(self, class_name, timeout=20):
         return wait_until(lambda: (self.find_windows(class_name) or [None])[0], timeout,
                           f"a visible {class_name} window")
 
-    def wait_no_window(self, class_name, timeout=10):
+    def wait_no_window(self, class_name, timeout=20):
         wait_until(lambda: not self.find_windows(class_name), timeout, f"no visible {class_name} window")
 
     def geometry(self, window):
