@@ -122,9 +122,9 @@ std::string readme_example() {
     std::string block;
     bool in_section = false;
     while (std::getline(readme, line)) {
-        if (line.rfind("## ", 0) == 0) {
+        if (line.rfind("#", 0) == 0) {  // a heading of any level
             if (in_section) break;
-            in_section = line == "## update.ini";
+            in_section = line.ends_with("# update.ini");
         } else if (in_section && line.rfind("    ", 0) == 0) {
             block += line.substr(4) + "\n";
         } else if (in_section && !block.empty()) {
