@@ -52,6 +52,7 @@ class Run:
         self.product_window = None
         self.updater = None
         self.product_end = None
+        self.extra_env = {}
 
     def __enter__(self):
         self.service.__enter__()
@@ -92,7 +93,7 @@ class Run:
 
     def updater_env(self):
         # Each run has a single-instance marker of its own, so parallel runs never meet.
-        return dict(self.desktop.env, TAMSA_INSTANCE_SCOPE=f"e2e-{os.getpid()}")
+        return dict(self.desktop.env, TAMSA_INSTANCE_SCOPE=f"e2e-{os.getpid()}", **self.extra_env)
 
     def start_updater(self):
         env = self.updater_env()
@@ -363,6 +364,78 @@ def case_retry_declined(run, shots):
     expect_not_installed(run)
 
 
+def case_alt_f4_on_hint(run, shots):
+    run.start_updater()
+    hint = run.desktop.wait_window(HINT)
+    run.desktop.key(hint, "alt+F4")
+    expect(run.finish(timeout=20) == 0, "exit code")
+    expect(not run.desktop.find_windows(BOX), "a confirmation was asked")
+    # The system close command ends the loop without declining: the product
+    # is neither raised nor closed, only enabled again.
+    expect_untouched(run)
+    expect_enabled_again(run)
+    expect_not_installed(run)
+
+
+def case_link_opens_page(run, shots):
+    # A stand-in for xdg-open on PATH records the address it is given.
+    bin_dir = os.path.join(run.work, "bin")
+    os.makedirs(bin_dir)
+    opened = os.path.join(run.work, "opened.txt")
+    with open(os.path.join(bin_dir, "xdg-open"), "w") as f:
+        f.write(f"#!/bin/sh\nprintf '%s\\n' \"$1\" >> '{opened}'\n")
+    os.chmod(os.path.join(bin_dir, "xdg-open"), 0o755)
+    run.extra_env = {"PATH": bin_dir + os.pathsep + os.environ.get("PATH", "")}
+    run.start_updater()
+    accept(run)
+    run.click_control(PROGRESS, "UpdateWnd.xml", "downloadbtn")
+    wait_until(lambda: os.path.exists(opened), 10, "the download page to be opened")
+    page = f"http://127.0.0.1:{run.service.port}/downLoad.html"
+    expect(open(opened).read().split() == [page], f"opened {open(opened).read()!r}, expected {page}")
+    expect(run.finish() == 0, "exit code")
+    expect_installed(run)
+
+
+def case_minimise_iconifies(run, shots):
+    run.start_updater()
+    progress = accept(run)
+    run.click_control(PROGRESS, "UpdateWnd.xml", "minbtn")
+    wait_until(lambda: "Iconic" in run.desktop.property(progress, "WM_STATE"), 10, "the progress window to be iconic")
+    expect(run.finish() == 0, "exit code")
+    expect_installed(run)
+
+
+def case_caption_drag_and_maximise(run, shots):
+    run.start_updater()
+    hint = run.desktop.wait_window(HINT)
+    x0, y0, width, height = run.desktop.geometry(hint)
+    # The caption band is the layout's top 30 pixels; its label does not count as a button.
+    grab_x, grab_y = 150, 8
+    run.desktop.run(["xdotool", "mousemove", "--window", str(hint), str(grab_x), str(grab_y), "mousedown", "1"])
+    for step in range(1, 11):
+        run.desktop.run(["xdotool", "mousemove", str(x0 + grab_x - 10 * step), str(y0 + grab_y + 8 * step)])
+        time.sleep(0.03)
+    run.desktop.run(["xdotool", "mouseup", "1"])
+    moved = wait_until(lambda: (lambda g: g if (g[0], g[1]) != (x0, y0) else None)(run.desktop.geometry(hint)), 10,
+                       "the hint window to move")
+    expect(abs(moved[0] - (x0 - 100)) <= 12 and abs(moved[1] - (y0 + 80)) <= 12,
+           f"dragged from {x0},{y0} by -100,+80 but the window is at {moved[0]},{moved[1]}")
+    run.desktop.click(hint, grab_x, grab_y)
+    run.desktop.run(["xdotool", "click", "1"])
+    work = run.desktop.run(["xprop", "-root", "_NET_WORKAREA"]).split("=")[1].split(",")
+    work_w, work_h = int(work[2]), int(work[3])
+    wait_until(lambda: run.desktop.geometry(hint)[2:] == (work_w, work_h), 10,
+               f"the hint window to take the work area {work_w}x{work_h} (it is {run.desktop.geometry(hint)})")
+    if shots:
+        run.desktop.screenshot(hint, os.path.join(shots, "hint_maximised_x11.png"))
+    # A second double-click restores the size, and the buttons are where the layout puts them.
+    run.desktop.click(hint, grab_x, grab_y)
+    run.desktop.run(["xdotool", "click", "1"])
+    wait_until(lambda: run.desktop.geometry(hint)[2:] == (width, height), 10, "the hint window to be restored")
+    run.click_control(HINT, "HintUpdateWnd.xml", "closebtn")
+    expect(run.finish(timeout=20) == 0, "exit code")
+
+
 def case_alt_f4_during_download(run, shots):
     run.start_updater()
     progress = accept(run)
@@ -419,6 +492,10 @@ CASES = {
     "retry_after_bad_digest": (retry_after("digest"), {}),
     "retry_declined": (case_retry_declined, {}),
     "alt_f4_during_download": (case_alt_f4_during_download, {"rate": SLOW}),
+    "alt_f4_on_hint": (case_alt_f4_on_hint, {}),
+    "link_opens_page": (case_link_opens_page, {"rate": SLOW}),
+    "minimise_iconifies": (case_minimise_iconifies, {"rate": SLOW}),
+    "caption_drag_and_maximise": (case_caption_drag_and_maximise, {}),
     "second_updater": (case_second_updater, {}),
     "not_a_window": (case_not_a_window, {}),
 }
