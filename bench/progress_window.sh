@@ -85,9 +85,10 @@ updater_run() {
   rm -f "$WORK/product/install.log" "$WORK/app/$PACKAGE"
   "$WORK/product/bench_product_$$" --no-updater --version=1.0.0 > "$WORK/product.out" &
   local product=$!
-  for _ in $(seq 100); do grep -q '^window ' "$WORK/product.out" && break; sleep 0.02; done
+  for _ in $(seq 500); do grep -q "^window " "$WORK/product.out" && break; sleep 0.02; done
   local hwnd
-  hwnd=$(sed -n 's/^window //p' "$WORK/product.out")
+  hwnd=$(sed -n "s/^window //p" "$WORK/product.out")
+  [ -n "$hwnd" ] || { echo "the sample product did not start: $(cat "$WORK/product.out")" >&2; exit 1; }
   (cd "$WORK/app" && exec ./TamsaUpdate -channel=bench -prod=Bench -exename="bench_product_$$" -ver=1.0.0 \
     -quitmsgid=49374 -hwnd="$hwnd" -url=http://127.0.0.1/) 2>"$WORK/updater.log" &
   local updater=$!
