@@ -46,6 +46,7 @@ inline lparam size_lparam(int width, int height) {
 inline size size_of(const rect& r) {
     return {std::max(0, r.width()), std::max(0, r.height())};
 }
+
 // One of our windows as the display sees it.
 struct x11_window {
     Window id = 0;
@@ -72,6 +73,9 @@ struct x11_window {
     bool last_press_caption = false;
     bool press_is_drag = false;
 };
+
+// The backend behind platform/window.h on X11, and the event source that
+// the message queue polls.
 class x11_backend final : public window_backend, public event_source {
 public:
     explicit x11_backend(Display* display);

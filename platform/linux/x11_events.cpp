@@ -1,24 +1,16 @@
 // Events of the X11 connection turned into the window messages the toolkit
 // expects: configuration, properties, keys, buttons, motion, focus and
 // client messages.
-#include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <X11/extensions/shape.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
-#include <cstring>
-#include <string>
-#include <vector>
 
 #include "platform/debug_output.h"
 #include "platform/linux/x11_backend.h"
 #include "platform/linux/x11_keys.h"
-#include "platform/text.h"
 
 namespace platform::x11 {
 

@@ -1,21 +1,12 @@
 // Requests to the window manager for our windows: geometry, size hints,
 // mapping, minimising, maximising and restoring, and the caption drag.
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <X11/extensions/shape.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cmath>
-#include <cstdlib>
-#include <cstring>
-#include <string>
-#include <vector>
 
 #include "platform/debug_output.h"
 #include "platform/linux/x11_backend.h"
-#include "platform/text.h"
 
 namespace platform::x11 {
 
