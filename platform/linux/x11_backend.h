@@ -222,6 +222,17 @@ private:
     void request_activation(Window id);
     void define_cursor(x11_window& w, Cursor cursor);
 
+    // What a new place and size changed, for the messages that tell of it.
+    struct bounds_change {
+        bool moved = false;
+        bool resized = false;
+        bool maximized = false;
+    };
+    // Under mutex_: stores the window's new bounds.
+    bounds_change store_bounds(x11_window& w, const rect& bounds);
+    // Outside the lock: WM_MOVE and WM_SIZE (size as its lparam) as SetWindowPos sends them.
+    void announce_bounds(window_handle window, const bounds_change& change, const rect& bounds, lparam size);
+
     void translate(XEvent& event);
     void on_configure(const XConfigureEvent& event);
     void on_property(const XPropertyEvent& event);

@@ -87,24 +87,14 @@ void x11_backend::on_configure(const XConfigureEvent& event) {
         if (XTranslateCoordinates(display_, event.window, root_, 0, 0, &x, &y, &child) == 0) return;
         bounds = {x, y, x + event.width, y + event.height};
     }
-    bool resized = false;
-    bool moved = false;
-    bool maximized = false;
+    bounds_change change;
     {
         std::lock_guard lock(mutex_);
         x11_window* w = find(window);
         if (w == nullptr) return;
-        resized = size_of(w->bounds) != size_of(bounds);
-        moved = w->bounds.left != bounds.left || w->bounds.top != bounds.top;
-        w->bounds = bounds;
-        maximized = w->maximized;
+        change = store_bounds(*w, bounds);
     }
-    if (moved) send_message(window, WM_MOVE, 0, make_point_lparam(bounds.left, bounds.top));
-    if (!resized) return;
-    book_.set_client_size(window, size_of(bounds));
-    send_message(window, WM_SIZE, maximized ? SIZE_MAXIMIZED : SIZE_RESTORED,
-                 size_lparam(bounds.width(), bounds.height()));
-    book_.invalidate(window, nullptr);
+    announce_bounds(window, change, bounds, size_lparam(bounds.width(), bounds.height()));
 }
 
 void x11_backend::on_property(const XPropertyEvent& event) {

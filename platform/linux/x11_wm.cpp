@@ -14,27 +14,35 @@ namespace platform::x11 {
 
 void x11_backend::move_window(window_handle window, int x, int y, int width, int height) {
     const rect bounds{x, y, x + std::max(0, width), y + std::max(0, height)};
-    bool resized = false;
-    bool moved = false;
-    bool maximized = false;
+    bounds_change change;
     {
         std::lock_guard lock(mutex_);
         x11_window* w = find(window);
         if (w == nullptr) return;
-        resized = size_of(w->bounds) != size_of(bounds);
-        moved = w->bounds.left != bounds.left || w->bounds.top != bounds.top;
-        w->bounds = bounds;
-        maximized = w->maximized;
+        change = store_bounds(*w, bounds);
         XMoveResizeWindow(display_, w->id, x, y, static_cast<unsigned>(std::max(1, width)),
                           static_cast<unsigned>(std::max(1, height)));
         XFlush(display_);
     }
     // As SetWindowPos: the window hears of its new place at once; the
     // ConfigureNotify that follows then finds nothing changed.
-    if (moved) send_message(window, WM_MOVE, 0, make_point_lparam(x, y));
-    if (!resized) return;
+    announce_bounds(window, change, bounds, size_lparam(width, height));
+}
+
+x11_backend::bounds_change x11_backend::store_bounds(x11_window& w, const rect& bounds) {
+    bounds_change change;
+    change.resized = size_of(w.bounds) != size_of(bounds);
+    change.moved = w.bounds.left != bounds.left || w.bounds.top != bounds.top;
+    change.maximized = w.maximized;
+    w.bounds = bounds;
+    return change;
+}
+
+void x11_backend::announce_bounds(window_handle window, const bounds_change& change, const rect& bounds, lparam size) {
+    if (change.moved) send_message(window, WM_MOVE, 0, make_point_lparam(bounds.left, bounds.top));
+    if (!change.resized) return;
     book_.set_client_size(window, size_of(bounds));
-    send_message(window, WM_SIZE, maximized ? SIZE_MAXIMIZED : SIZE_RESTORED, size_lparam(width, height));
+    send_message(window, WM_SIZE, change.maximized ? SIZE_MAXIMIZED : SIZE_RESTORED, size);
     book_.invalidate(window, nullptr);
 }
 
