@@ -104,6 +104,15 @@ std::string base_of(const std::string& path) {
 class product {
 public:
     explicit product(options opts) : opts_(std::move(opts)) {}
+    // The connection is closed on the way out, so that a leak checker sees
+    // nothing held.
+    ~product() {
+        if (display_ == nullptr) return;
+        if (gc_ != nullptr) XFreeGC(display_, gc_);
+        XCloseDisplay(display_);
+    }
+    product(const product&) = delete;
+    product& operator=(const product&) = delete;
 
     int run() {
         if (opts_.window && !open_window()) return 1;
