@@ -24,6 +24,7 @@
 
 #include "core/text_utils.h"
 #include "core/update_task.h"
+#include "download/md5.h"
 #include "platform/message_queue.h"
 #include "tests/support/temp_dir.h"
 
@@ -34,6 +35,13 @@ using test_support::random_token;
 using test_support::read_file;
 using test_support::temp_dir;
 using test_support::write_file;
+
+// The lower-case hex MD5 of bytes, as the update list names a package.
+inline std::string md5_of(const std::string& bytes) {
+    md5 context;
+    context.update(bytes.data(), bytes.size());
+    return context.hex_digest();
+}
 
 inline std::string package_bytes(std::size_t size, unsigned seed = 7) {
     std::mt19937 generator(seed);

@@ -11,12 +11,6 @@ namespace {
 
 using namespace download_test;
 
-std::string digest_of(const std::string& bytes) {
-    md5 context;
-    context.update(bytes.data(), bytes.size());
-    return context.hex_digest();
-}
-
 TEST(md5, matches_the_rfc_1321_test_suite) {
     const std::pair<std::string, const char*> cases[] = {
         {"", "d41d8cd98f00b204e9800998ecf8427e"},
@@ -30,13 +24,13 @@ TEST(md5, matches_the_rfc_1321_test_suite) {
         {std::string(1000000, 'a'), "7707d6ae4e027c70eea2a935c2296f21"},
     };
     for (const auto& [input, expected] : cases) {
-        EXPECT_EQ(digest_of(input), expected) << "input of " << input.size() << " bytes";
+        EXPECT_EQ(md5_of(input), expected) << "input of " << input.size() << " bytes";
     }
 }
 
 TEST(md5, pieces_of_any_size_give_the_digest_of_the_whole) {
     const std::string bytes = package_bytes(5000, 3);
-    const std::string whole = digest_of(bytes);
+    const std::string whole = md5_of(bytes);
     for (std::size_t piece : {1u, 3u, 55u, 56u, 63u, 64u, 65u, 127u, 1000u}) {
         md5 context;
         for (std::size_t at = 0; at < bytes.size(); at += piece) {
@@ -69,7 +63,7 @@ TEST(md5, reads_a_stream_to_its_end) {
     std::istringstream stream(bytes);
     md5 context;
     context.update(stream);
-    EXPECT_EQ(context.hex_digest(), digest_of(bytes));
+    EXPECT_EQ(context.hex_digest(), md5_of(bytes));
 }
 
 TEST(file_md5, digests_the_file_and_treats_a_missing_one_as_empty) {
@@ -78,7 +72,7 @@ TEST(file_md5, digests_the_file_and_treats_a_missing_one_as_empty) {
     write_file(dir.file("pkg.bin"), bytes);
     std::string out = "old";
     file_md5(dir.file("pkg.bin"), out);
-    EXPECT_EQ(out, digest_of(bytes));
+    EXPECT_EQ(out, md5_of(bytes));
     file_md5(dir.file("missing.bin"), out);
     EXPECT_EQ(out, "d41d8cd98f00b204e9800998ecf8427e");
     // A directory cannot be read as a file: it ends like a missing one, without hanging.
@@ -89,10 +83,10 @@ TEST(file_md5, digests_the_file_and_treats_a_missing_one_as_empty) {
 TEST(verify_package_md5, compares_ignoring_case_and_nothing_else) {
     temp_dir dir;
     const std::string bytes = "package content\n";
-    const std::string right = digest_of(bytes);
+    const std::string right = md5_of(bytes);
     std::string upper = right;
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    const std::string longer = digest_of(bytes + "x");
+    const std::string longer = md5_of(bytes + "x");
     struct verify_case {
         const char* name;
         std::string content;  // "<missing>" for no file

@@ -10,12 +10,6 @@ namespace {
 
 using namespace download_test;
 
-std::string md5_of(const std::string& bytes) {
-    md5 context;
-    context.update(bytes.data(), bytes.size());
-    return context.hex_digest();
-}
-
 std::string upper(std::string text) {
     for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return text;

@@ -15,12 +15,6 @@ constexpr std::size_t PACKAGE_SIZE = 400000;
 // The segment whose connection drops halfway in the first attempt.
 constexpr int BROKEN_SEGMENT = 2;
 
-std::string md5_of(const std::string& bytes) {
-    md5 context;
-    context.update(bytes.data(), bytes.size());
-    return context.hex_digest();
-}
-
 std::uint64_t file_size(const std::string& path) {
     std::error_code error;
     const auto size = std::filesystem::file_size(path, error);

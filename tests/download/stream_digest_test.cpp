@@ -13,12 +13,6 @@ namespace {
 
 using namespace download_test;
 
-std::string md5_of(const std::string& bytes) {
-    md5 context;
-    context.update(bytes.data(), bytes.size());
-    return context.hex_digest();
-}
-
 // Appends bytes to a part file and reports the new size, as the engine does.
 void append_and_report(stream_digest& digest, const std::string& path, std::size_t segment, const std::string& bytes,
                        std::uint64_t& written) {

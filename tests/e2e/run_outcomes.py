@@ -286,10 +286,14 @@ def case_kill_after_2s(run, shots):
                       "the quit message to reach the product")
     asked = int(line.rsplit(" ", 1)[1]) / 1000.0  # CLOCK_MONOTONIC, as time.monotonic()
     wait_until(lambda: not run.product_running(), 10, "the product to be killed", interval=0.005)
-    # The end is seen at most one poll late, so this never overstates the wait.
-    waited_ms = (run.product_end - asked) * 1000 - 5
+    # The product stamps the message when it reads it (in whole ms), after the
+    # updater posted it and began its wait, so the measure falls short of the
+    # real wait by that delivery; a busy machine is allowed 50 ms of it, far
+    # below any wait that is not the 2000 ms one.
+    waited_ms = (run.product_end - asked) * 1000
     expect(run.product.returncode == -9, f"the product ended with {run.product.returncode}, expected SIGKILL")
-    expect(waited_ms >= 2000, f"the product was killed {waited_ms:.0f} ms after the quit message, expected 2000 ms")
+    expect(waited_ms >= 2000 - 50,
+           f"the product was killed {waited_ms:.0f} ms after the quit message, expected 2000 ms")
     print(f"the product was killed {waited_ms:.0f} ms after its quit message")
     expect(run.finish() == 0, "exit code")
     expect_installed(run)

@@ -9,12 +9,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "test_support.h"
+#include "tests/support/child_process.h"
+#include "tests/support/eventually.h"
 
 namespace test_support {
 
@@ -55,20 +59,24 @@ public:
 
     // Runs a program on the desktop and returns its standard output.
     std::string output(const std::vector<std::string>& command) {
-        child_process child(resolve(command.front()), {command.begin() + 1, command.end()});
-        std::string text = child.read_all();
-        child.reap();
+        child_process child;
+        if (!child.start_program(resolve(command.front()), {command.begin() + 1, command.end()})) return {};
+        std::string text = child.read_all(tool_limit_ms);
+        child.wait_for_exit(tool_limit_ms);
         return text;
     }
 
     // Runs a program on the desktop; true when it exits with 0.
     bool run(const std::vector<std::string>& command) {
-        child_process child(resolve(command.front()), {command.begin() + 1, command.end()});
-        const int status = child.reap();
-        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        child_process child;
+        return child.start_program(resolve(command.front()), {command.begin() + 1, command.end()}) &&
+               child.wait_for_exit(tool_limit_ms) && child.exited() && child.exit_code() == 0;
     }
 
 private:
+    // An X tool that takes longer than this is stuck; the test goes on without it.
+    static constexpr int tool_limit_ms = 10000;
+
     static std::string resolve(const std::string& program) {
         return program.find('/') == std::string::npos ? "/usr/bin/" + program : program;
     }

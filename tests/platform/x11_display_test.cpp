@@ -24,7 +24,10 @@
 
 #include "platform/message_queue.h"
 #include "private_desktop.h"
-#include "test_support.h"
+#include "tests/support/child_process.h"
+#include "tests/support/eventually.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -224,10 +227,10 @@ protected:
     // Runs xdotool while this thread keeps dispatching, as a program's UI
     // thread would while a person clicks and types.
     bool xdotool(const std::vector<std::string>& args) {
-        test_support::child_process tool("/usr/bin/xdotool", args);
+        test_support::child_process tool;
+        if (!tool.start_program("/usr/bin/xdotool", args)) return false;
         if (!pump_until([&] { return tool.ended(); })) return false;
-        const int status = tool.reap();
-        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        return tool.exited() && tool.exit_code() == 0;
     }
 
     Display* probe_ = nullptr;
@@ -255,11 +258,12 @@ TEST(x11_display_choice, fails_without_a_display_and_succeeds_with_one) {
         } else {
             ::unsetenv("DISPLAY");
         }
-        test_support::child_process probe(X11_SELECT_PROBE, {});
-        const int status = probe.reap();
+        test_support::child_process probe;
+        const bool ended = probe.start_program(X11_SELECT_PROBE, {}) && probe.wait_for_exit(10000);
         ::setenv("DISPLAY", saved.c_str(), 1);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == c.exit_code)
-            << "DISPLAY=" << (c.display ? c.display : "(unset)") << " status " << status;
+        EXPECT_TRUE(ended && probe.exited() && probe.exit_code() == c.exit_code)
+            << "DISPLAY=" << (c.display ? c.display : "(unset)") << " exit " << probe.exit_code() << " signal "
+            << probe.killed_by_signal();
     }
 }
 
@@ -656,8 +660,9 @@ TEST_F(x11_display, round_corners_clip_the_window_shape) {
 TEST_F(x11_display, the_products_window_hears_enable_window_as_its_client_message) {
     test_support::temp_dir dir;
     const std::string record = dir.file("record.txt");
-    test_support::child_process product(SAMPLE_PRODUCT, {"--no-updater", "--record=" + record});
-    const std::string first = product.read_line();
+    test_support::child_process product;
+    ASSERT_TRUE(product.start_program(SAMPLE_PRODUCT, {"--no-updater", "--record=" + record}));
+    const std::string first = product.read_line(10000);
     ASSERT_EQ(first.rfind("window ", 0), 0u) << first;
     const window_handle owner = std::stoul(first.substr(7));
     ASSERT_TRUE(is_window(owner));
@@ -686,9 +691,11 @@ TEST_F(x11_display, the_products_window_hears_enable_window_as_its_client_messag
 
 // --- the sample product itself ---
 
-// Starts the sample product and reads the window id it prints first.
-window_handle start_product(test_support::child_process& product) {
-    const std::string first = product.read_line();
+// Starts the sample product and reads the window id it prints first; 0 when
+// it did not start or printed something else.
+window_handle start_product(test_support::child_process& product, const std::vector<std::string>& args) {
+    if (!product.start_program(SAMPLE_PRODUCT, args)) return 0;
+    const std::string first = product.read_line(10000);
     return first.rfind("window ", 0) == 0 ? std::stoul(first.substr(7)) : 0;
 }
 
@@ -697,11 +704,11 @@ TEST_F(x11_display, the_sample_product_starts_the_updater_with_its_window_and_na
     const std::string updater = dir.file("updater.sh");
     test_support::write_file(updater, "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$(dirname \"$0\")/args.txt\"\n");
     ASSERT_EQ(::chmod(updater.c_str(), 0755), 0);
-    test_support::child_process product(
-        SAMPLE_PRODUCT,
-        {"--updater=" + updater, "--version=2.5", "--prod=Tool", "--channel=beta", "--url=http://127.0.0.1/page",
-         "--quit-id=777", "--updater-args=-extra=1 -more=2", "--record=" + dir.file("record.txt")});
-    const window_handle window = start_product(product);
+    test_support::child_process product;
+    const window_handle window =
+        start_product(product, {"--updater=" + updater, "--version=2.5", "--prod=Tool", "--channel=beta",
+                                "--url=http://127.0.0.1/page", "--quit-id=777", "--updater-args=-extra=1 -more=2",
+                                "--record=" + dir.file("record.txt")});
     ASSERT_NE(window, 0u);
     ASSERT_TRUE(test_support::eventually([&] {
         return test_support::read_file(dir.file("record.txt")).find("updater exited 0") != std::string::npos;
@@ -720,8 +727,8 @@ TEST_F(x11_display, the_sample_product_honours_its_quit_message_unless_told_to_i
         test_support::temp_dir dir;
         std::vector<std::string> args{"--no-updater", "--quit-id=4321", "--record=" + dir.file("record.txt")};
         if (c.ignore) args.push_back("--ignore-quit");
-        test_support::child_process product(SAMPLE_PRODUCT, args);
-        const window_handle window = start_product(product);
+        test_support::child_process product;
+        const window_handle window = start_product(product, args);
         ASSERT_NE(window, 0u);
         ASSERT_TRUE(post_message(window, 1234, 0, 0)) << "another message is only recorded";
         ASSERT_TRUE(post_message(window, 4321, 0, 0));
@@ -733,16 +740,16 @@ TEST_F(x11_display, the_sample_product_honours_its_quit_message_unless_told_to_i
             << record;
         EXPECT_NE(record.find(c.ignore ? "quit ignored" : "quit\n"), std::string::npos) << record;
         if (ended) {
-            const int status = product.reap();
-            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+            EXPECT_TRUE(product.exited() && product.exit_code() == 0)
+                << "exit " << product.exit_code() << " signal " << product.killed_by_signal();
         }
     }
 }
 
 TEST_F(x11_display, the_sample_product_greys_and_ignores_input_while_disabled) {
     test_support::temp_dir dir;
-    test_support::child_process product(SAMPLE_PRODUCT, {"--no-updater", "--record=" + dir.file("record.txt")});
-    const window_handle window = start_product(product);
+    test_support::child_process product;
+    const window_handle window = start_product(product, {"--no-updater", "--record=" + dir.file("record.txt")});
     ASSERT_NE(window, 0u);
     const auto pixel = [&] {
         XImage* image = XGetImage(probe_, window, 470, 230, 1, 1, AllPlanes, ZPixmap);

@@ -52,6 +52,12 @@ bool child_process::start(const std::vector<std::string>& argv, const std::strin
     return true;
 }
 
+bool child_process::start_program(const std::string& program, const std::vector<std::string>& args) {
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return start(argv);
+}
+
 std::string child_process::read_line(int timeout_ms) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
@@ -70,6 +76,26 @@ std::string child_process::read_line(int timeout_ms) {
         if (got <= 0) return {};
         pending_.append(buffer, static_cast<std::size_t>(got));
     }
+}
+
+std::string child_process::read_all(int timeout_ms) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    std::string text;
+    text.swap(pending_);
+    while (stdout_fd_ >= 0) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) break;
+        pollfd ready{stdout_fd_, POLLIN, 0};
+        const int polled = ::poll(&ready, 1, static_cast<int>(left.count()));
+        if (polled < 0 && errno == EINTR) continue;
+        if (polled <= 0) break;
+        char buffer[4096];
+        const ssize_t got = ::read(stdout_fd_, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;  // end of output
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    return text;
 }
 
 bool child_process::reap(bool block) {

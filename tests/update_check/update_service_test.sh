@@ -16,21 +16,28 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
+# Starts the service with the extra arguments and waits for its port line;
+# sets pid, port and base. what names the run in a failure.
+start_service() {
+  local what=$1
+  shift
+  "$service" --answer "$work/answer.json" --packages "$work/packages" "$@" > "$work/out" 2> "$work/err" &
+  pid=$!
+  port=
+  for _ in $(seq 100); do
+    port=$(sed -n 's/^port=\([0-9][0-9]*\)$/\1/p' "$work/out")
+    [ -n "$port" ] && break
+    sleep 0.05
+  done
+  [ -n "$port" ] || fail "$what: no port line; got: $(cat "$work/out")"
+  base="http://127.0.0.1:$port"
+}
+
 mkdir "$work/packages"
 printf '{"code":0,"data":{"url":"http://{host}/packages/pkg.bin"}}' > "$work/answer.json"
 printf '0123456789abcdef' > "$work/packages/pkg.bin"
 
-"$service" --answer "$work/answer.json" --packages "$work/packages" > "$work/out" 2> "$work/err" &
-pid=$!
-port=
-for _ in $(seq 100); do
-  port=$(sed -n 's/^port=\([0-9][0-9]*\)$/\1/p' "$work/out")
-  [ -n "$port" ] && break
-  sleep 0.05
-done
-[ -n "$port" ] || fail "no port line; got: $(cat "$work/out")"
-
-base="http://127.0.0.1:$port"
+start_service plain
 got=$(curl -s --max-time 5 "$base/soft/update/search?channel=c&product=Tool%202&ver=1.0&type=2")
 expected="{\"code\":0,\"data\":{\"url\":\"http://127.0.0.1:$port/packages/pkg.bin\"}}"
 [ "$got" = "$expected" ] || fail "answer: got '$got', expected '$expected'"
@@ -61,16 +68,7 @@ fi
 # Throttled: 64 KiB at 256 KiB/s takes about a quarter of a second, ranges
 # still work, and a name that leaves the folder is refused.
 head -c 65536 /dev/urandom > "$work/packages/big.bin"
-"$service" --answer "$work/answer.json" --packages "$work/packages" --rate 262144 > "$work/out" 2> "$work/err" &
-pid=$!
-port=
-for _ in $(seq 100); do
-  port=$(sed -n 's/^port=\([0-9][0-9]*\)$/\1/p' "$work/out")
-  [ -n "$port" ] && break
-  sleep 0.05
-done
-[ -n "$port" ] || fail "throttled: no port line"
-base="http://127.0.0.1:$port"
+start_service throttled --rate 262144
 curl -s --max-time 10 -o "$work/big.got" "$base/packages/big.bin"
 cmp -s "$work/big.got" "$work/packages/big.bin" || fail "throttled: body differs"
 got=$(curl -s --max-time 5 -r 4-7 "$base/packages/pkg.bin")

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "core/update_task.h"
 #include "app/updater_app.h"
+#include "core/update_task.h"
 #include "platform/message_queue.h"
 #include "platform/offscreen/offscreen_display.h"
 #include "platform/text.h"

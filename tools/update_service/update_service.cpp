@@ -119,17 +119,17 @@ void serve_throttled(const std::string& path, long long rate, httplib::Response&
 // change it (and the packages) while the service runs.
 void add_routes(httplib::Server& server, const service_options& options, int port) {
     const std::string host = "127.0.0.1:" + std::to_string(port);
-    server.Get("/soft/update/search", [path = options.answer_path, host](const httplib::Request&,
-                                                                          httplib::Response& res) {
-        std::string answer;
-        if (!read_file(path, answer)) {
-            res.status = 500;
-            res.set_content("answer file unreadable\n", "text/plain");
-            return;
-        }
-        replace_all(answer, "{host}", host);
-        res.set_content(answer, "application/json");
-    });
+    server.Get("/soft/update/search",
+               [path = options.answer_path, host](const httplib::Request&, httplib::Response& res) {
+                   std::string answer;
+                   if (!read_file(path, answer)) {
+                       res.status = 500;
+                       res.set_content("answer file unreadable\n", "text/plain");
+                       return;
+                   }
+                   replace_all(answer, "{host}", host);
+                   res.set_content(answer, "application/json");
+               });
     if (options.rate > 0) {
         server.Get("/packages/([^/]+)", [options](const httplib::Request& req, httplib::Response& res) {
             const std::string name = req.matches[1];
