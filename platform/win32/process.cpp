@@ -1,0 +1,102 @@
+// Processes on Windows: the Toolhelp snapshot, OpenProcess with a bounded
+// WaitForSingleObject, TerminateProcess, and ShellExecuteA's "open" verb.
+#include "platform/process.h"
+
+// windows.h first: tlhelp32.h and shellapi.h build on its types.
+#include <shellapi.h>
+#include <tlhelp32.h>
+#include <windows.h>
+
+#include <cerrno>
+
+namespace platform {
+namespace {
+
+// process_handle keeps its kernel handle in an int (it fits on both Windows
+// widths); -1 is none.
+HANDLE as_handle(int value) {
+    return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(value));
+}
+
+int as_int(HANDLE handle) {
+    return handle == nullptr ? -1 : static_cast<int>(reinterpret_cast<std::intptr_t>(handle));
+}
+
+void close_if_open(int& value) {
+    if (value >= 0) ::CloseHandle(as_handle(value));  // result ignored: nothing to do on failure
+    value = -1;
+}
+
+}  // namespace
+
+// Every process of the system in the snapshot's order, the System Idle
+// Process (id 0) left out. Stepping begins with Process32FirstW here, so no
+// process is lost; the caller's walk steps over what it does not want.
+std::vector<process_entry> snapshot_processes() {
+    std::vector<process_entry> entries;
+    HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPALL, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return entries;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32FirstW(snapshot, &entry); more; more = ::Process32NextW(snapshot, &entry)) {
+        if (entry.th32ProcessID == 0) continue;
+        entries.push_back({static_cast<process_id>(entry.th32ProcessID), entry.szExeFile});
+    }
+    ::CloseHandle(snapshot);  // result ignored: the entries are copied
+    return entries;
+}
+
+// Opened with what waiting and terminating need, not more.
+process_handle::process_handle(process_id pid) : pid_(pid) {
+    if (pid <= 0) return;
+    fd_ = as_int(::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, static_cast<DWORD>(pid)));
+}
+
+process_handle::~process_handle() {
+    close_if_open(fd_);
+}
+
+process_handle::process_handle(process_handle&& other) noexcept : fd_(other.fd_), pid_(other.pid_) {
+    other.fd_ = -1;
+    other.pid_ = 0;
+}
+
+process_handle& process_handle::operator=(process_handle&& other) noexcept {
+    if (this != &other) {
+        close_if_open(fd_);
+        fd_ = other.fd_;
+        pid_ = other.pid_;
+        other.fd_ = -1;
+        other.pid_ = 0;
+    }
+    return *this;
+}
+
+process_handle::wait_result process_handle::wait(unsigned timeout_ms) {
+    if (fd_ < 0) return wait_result::failed;
+    switch (::WaitForSingleObject(as_handle(fd_), timeout_ms)) {
+        case WAIT_OBJECT_0:
+            return wait_result::ended;
+        case WAIT_TIMEOUT:
+            return wait_result::timeout;
+        default:
+            return wait_result::failed;
+    }
+}
+
+bool process_handle::terminate() {
+    if (fd_ < 0) return false;
+    return ::TerminateProcess(as_handle(fd_), 0) != 0;
+}
+
+// The shell's own "open": above 32 is success. On failure the thread's last
+// error is left in errno, where the callers read the reason on every backend.
+std::intptr_t shell_open(const std::string& file, const std::string& parameters, const std::string& working_dir) {
+    HINSTANCE result = ::ShellExecuteA(nullptr, "open", file.c_str(), parameters.c_str(),
+                                       working_dir.empty() ? nullptr : working_dir.c_str(), SW_SHOWNORMAL);
+    const auto value = reinterpret_cast<std::intptr_t>(result);
+    if (value <= 32) errno = static_cast<int>(::GetLastError());
+    return value;
+}
+
+}  // namespace platform

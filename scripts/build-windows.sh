@@ -1,0 +1,138 @@
+#!/usr/bin/env bash
+# Builds the 32-bit Windows program with Debian's mingw-w64 cross compilers:
+# installs what is missing, builds libcurl (HTTP and HTTPS over Schannel) and
+# jsoncpp from Debian's source packages once (cached in build-win32/deps/),
+# then the program: build-win32/TamsaUpdate.exe.
+#   scripts/build-windows.sh            the program
+#   scripts/build-windows.sh --tests    the program and the test suites
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+with_tests=OFF
+case "${1:-}" in
+  --tests) with_tests=ON ;;
+  "") ;;
+  *) echo "usage: scripts/build-windows.sh [--tests]" >&2; exit 2 ;;
+esac
+
+# Source package versions; a change rebuilds that dependency.
+curl_version=7.88.1-10+deb12u15
+jsoncpp_version=1.9.5-4
+
+build_dir=$root/build-win32
+deps=$build_dir/deps
+prefix=$deps/prefix
+host=i686-w64-mingw32
+jobs=2
+
+packages=(
+  g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
+  mingw-w64-i686-dev libz-mingw-w64-dev
+  dpkg-dev cmake ninja-build pkg-config g++ zlib1g-dev googletest libcpp-httplib-dev
+)
+
+sudo_cmd() {
+  if [ "$(id -u)" -ne 0 ]; then sudo "$@"; else "$@"; fi
+}
+
+apt_get() {
+  sudo_cmd env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 "$@"
+}
+
+# apt-get source needs deb-src entries; add them beside the binary ones once.
+ensure_source_entries() {
+  if grep -rqs '^Types:.*deb-src\|^deb-src' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+    return 0
+  fi
+  echo "build-windows: adding deb-src entries"
+  sudo_cmd tee /etc/apt/sources.list.d/debian-src.sources >/dev/null <<'EOF'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm bookworm-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+
+Types: deb-src
+URIs: http://deb.debian.org/debian-security
+Suites: bookworm-security
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+EOF
+  apt_get update -qq
+}
+
+install_missing() {
+  local missing=() p
+  for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$p")
+    fi
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "build-windows: installing ${missing[*]}"
+    apt_get update -qq
+    apt_get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  fi
+}
+
+# Unpacks one source package at a pinned version into $deps/src; prints the
+# unpacked folder.
+fetch_source() {
+  local package=$1 version=$2 dir
+  mkdir -p "$deps/src/$package-$version"
+  dir=$(find "$deps/src/$package-$version" -mindepth 1 -maxdepth 1 -type d | head -n 1)
+  if [ -z "$dir" ]; then
+    (cd "$deps/src/$package-$version" && apt-get source -qq "$package=$version" >/dev/null)
+    dir=$(find "$deps/src/$package-$version" -mindepth 1 -maxdepth 1 -type d | head -n 1)
+  fi
+  [ -n "$dir" ] || { echo "build-windows: no source for $package $version" >&2; return 1; }
+  echo "$dir"
+}
+
+cmake_cross() {
+  cmake -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF "$@"
+}
+
+# libcurl with only HTTP and HTTPS, TLS through Windows' own Schannel.
+build_curl() {
+  local stamp=$prefix/.curl-$curl_version src
+  [ -f "$stamp" ] && return 0
+  echo "build-windows: building libcurl $curl_version"
+  src=$(fetch_source curl "$curl_version")
+  rm -rf "$deps/build/curl"
+  cmake_cross -S "$src" -B "$deps/build/curl" \
+    -DHTTP_ONLY=ON -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_USE_LIBSSH2=OFF \
+    -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF -DUSE_LIBIDN2=OFF \
+    -DCURL_USE_LIBPSL=OFF -DENABLE_MANUAL=OFF -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF \
+    -DCURL_DISABLE_LDAP=ON -DCURL_DISABLE_LDAPS=ON -DENABLE_UNIX_SOCKETS=OFF >/dev/null
+  cmake --build "$deps/build/curl" -j "$jobs" >/dev/null
+  cmake --install "$deps/build/curl" >/dev/null
+  touch "$stamp"
+}
+
+build_jsoncpp() {
+  local stamp=$prefix/.jsoncpp-$jsoncpp_version src
+  [ -f "$stamp" ] && return 0
+  echo "build-windows: building jsoncpp $jsoncpp_version"
+  src=$(fetch_source libjsoncpp "$jsoncpp_version")
+  rm -rf "$deps/build/jsoncpp"
+  cmake_cross -S "$src" -B "$deps/build/jsoncpp" \
+    -DBUILD_STATIC_LIBS=ON -DBUILD_OBJECT_LIBS=OFF -DJSONCPP_WITH_TESTS=OFF \
+    -DJSONCPP_WITH_POST_BUILD_UNITTEST=OFF -DJSONCPP_WITH_EXAMPLE=OFF >/dev/null
+  cmake --build "$deps/build/jsoncpp" -j "$jobs" >/dev/null
+  cmake --install "$deps/build/jsoncpp" >/dev/null
+  touch "$stamp"
+}
+
+install_missing
+ensure_source_entries
+mkdir -p "$prefix"
+build_curl
+build_jsoncpp
+
+cmake -S "$root" -B "$build_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" \
+  -DTAMSA_WIN32_DEPS="$prefix" -DTAMSA_WERROR=ON -DTAMSA_BENCH=OFF -DTAMSA_TESTS="$with_tests" >/dev/null
+cmake --build "$build_dir" -j "$jobs"
+echo "build-windows: $build_dir/TamsaUpdate.exe"
