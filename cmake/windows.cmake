@@ -53,3 +53,11 @@ function(tamsa_windows_resources target)
   set_source_files_properties(${CMAKE_BINARY_DIR}/${target}.rc PROPERTIES OBJECT_DEPENDS "${skin_zip};${TAMSA_MANIFEST}")
   target_sources(${target} PRIVATE ${CMAKE_BINARY_DIR}/${target}.rc)
 endfunction()
+
+# googletest for the test programs, built from the source that Debian's
+# googletest package installs, for Windows like everything else here.
+function(tamsa_windows_googletest)
+  set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+endfunction()

@@ -19,6 +19,7 @@ esac
 # Source package versions; a change rebuilds that dependency.
 curl_version=7.88.1-10+deb12u15
 jsoncpp_version=1.9.5-4
+httplib_version=0.11.4+ds-1+deb12u1
 
 build_dir=$root/build-win32
 deps=$build_dir/deps
@@ -29,7 +30,7 @@ jobs=2
 packages=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   mingw-w64-i686-dev libz-mingw-w64-dev
-  dpkg-dev cmake ninja-build pkg-config g++ zlib1g-dev googletest libcpp-httplib-dev
+  dpkg-dev cmake ninja-build pkg-config g++ zlib1g-dev googletest
 )
 
 sudo_cmd() {
@@ -126,11 +127,23 @@ build_jsoncpp() {
   touch "$stamp"
 }
 
+# cpp-httplib for the test servers: the single header of the source package
+# (Debian's -dev package holds a header split from its compiled library).
+fetch_httplib() {
+  local stamp=$prefix/.httplib-$httplib_version src
+  [ -f "$stamp" ] && return 0
+  src=$(fetch_source cpp-httplib "$httplib_version")
+  mkdir -p "$prefix/include"
+  cp "$src/httplib.h" "$prefix/include/httplib.h"
+  touch "$stamp"
+}
+
 install_missing
 ensure_source_entries
 mkdir -p "$prefix"
 build_curl
 build_jsoncpp
+if [ "$with_tests" = ON ]; then fetch_httplib; fi
 
 cmake -S "$root" -B "$build_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" \
   -DTAMSA_WIN32_DEPS="$prefix" -DTAMSA_WERROR=ON -DTAMSA_BENCH=OFF -DTAMSA_TESTS="$with_tests" >/dev/null

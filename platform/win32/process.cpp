@@ -3,9 +3,11 @@
 #include "platform/process.h"
 
 // windows.h first: tlhelp32.h and shellapi.h build on its types.
+// clang-format off
+#include <windows.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
-#include <windows.h>
+// clang-format on
 
 #include <cerrno>
 
