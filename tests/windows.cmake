@@ -10,12 +10,19 @@ add_library(win32_httplib INTERFACE)
 target_include_directories(win32_httplib SYSTEM INTERFACE ${TAMSA_HTTPLIB_DIR})
 target_link_libraries(win32_httplib INTERFACE ws2_32)
 
+# A test program in a folder of its own (the download and cleanup tests work
+# on the program's directory). FILTER leaves out cases whose expectations
+# hold only for the Linux mapping; each use says why.
 function(tamsa_windows_test name)
-  cmake_parse_arguments(arg "" "" "SOURCES;LIBRARIES" ${ARGN})
+  cmake_parse_arguments(arg "" "FILTER" "SOURCES;LIBRARIES" ${ARGN})
   add_executable(${name} ${arg_SOURCES})
   target_link_libraries(${name} PRIVATE ${arg_LIBRARIES} GTest::gtest_main)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${win32_test_dir}/${name})
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 120)
+  if(NOT arg_FILTER)
+    set(arg_FILTER "*")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 TEST_FILTER ${arg_FILTER}
+                       PROPERTIES TIMEOUT 120)
 endfunction()
 
 # The Win32 platform backend.
@@ -23,10 +30,13 @@ tamsa_windows_test(win32_platform_tests
   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/platform/win32/text_win32_test.cpp
   LIBRARIES tamsa_platform)
 
-# The application core's text utilities and command line.
+# The application core's text utilities and command line. The round trip
+# through the ANSI code page assumes it is UTF-8 (Linux); the Windows leg runs
+# with code page 936, which the Win32 text tests cover.
 tamsa_windows_test(win32_app_tests
   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/app/text_utils_test.cpp ${CMAKE_CURRENT_SOURCE_DIR}/app/command_line_test.cpp
-  LIBRARIES tamsa_core)
+  LIBRARIES tamsa_core
+  FILTER "-text_conversion.round_trips_between_wide_utf8_and_ansi")
 
 # The update check's settings and decision. Its request and query suites
 # serve HTTPS with OpenSSL in the test process, which has no Windows build
