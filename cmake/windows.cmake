@@ -35,23 +35,27 @@ add_custom_command(
   COMMENT "Building the host skin packer"
   VERBATIM)
 
+# The skin archive, packed once for every program that carries it.
+set(TAMSA_SKIN_ZIP ${CMAKE_BINARY_DIR}/skin/skin.zip)
+file(GLOB tamsa_skin_files CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/skin/*.xml ${CMAKE_SOURCE_DIR}/skin/*.png)
+add_custom_command(
+  OUTPUT ${TAMSA_SKIN_ZIP}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/skin
+  COMMAND ${tamsa_skin_pack} ${CMAKE_SOURCE_DIR}/skin ${TAMSA_SKIN_ZIP}
+  DEPENDS ${tamsa_skin_pack} ${tamsa_skin_files}
+  COMMENT "Packing the skin archive"
+  VERBATIM)
+add_custom_target(tamsa_skin_zip DEPENDS ${TAMSA_SKIN_ZIP})
+
 # The skin archive as resource "ZIPRES" 200 and the manifest, compiled by
-# windres into the program.
+# windres into a program.
 function(tamsa_windows_resources target)
-  set(skin_zip ${CMAKE_BINARY_DIR}/skin/skin.zip)
-  file(GLOB skin_files CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/skin/*.xml ${CMAKE_SOURCE_DIR}/skin/*.png)
-  add_custom_command(
-    OUTPUT ${skin_zip}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/skin
-    COMMAND ${tamsa_skin_pack} ${CMAKE_SOURCE_DIR}/skin ${skin_zip}
-    DEPENDS ${tamsa_skin_pack} ${skin_files}
-    COMMENT "Packing the skin archive"
-    VERBATIM)
-  set(TAMSA_SKIN_ZIP ${skin_zip})
   set(TAMSA_MANIFEST ${CMAKE_SOURCE_DIR}/cmake/windows/TamsaUpdate.manifest)
-  configure_file(${CMAKE_SOURCE_DIR}/cmake/windows/resources.rc.in ${CMAKE_BINARY_DIR}/${target}.rc @ONLY)
-  set_source_files_properties(${CMAKE_BINARY_DIR}/${target}.rc PROPERTIES OBJECT_DEPENDS "${skin_zip};${TAMSA_MANIFEST}")
-  target_sources(${target} PRIVATE ${CMAKE_BINARY_DIR}/${target}.rc)
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
+  configure_file(${CMAKE_SOURCE_DIR}/cmake/windows/resources.rc.in ${rc} @ONLY)
+  set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS "${TAMSA_SKIN_ZIP};${TAMSA_MANIFEST}")
+  target_sources(${target} PRIVATE ${rc})
+  add_dependencies(${target} tamsa_skin_zip)
 endfunction()
 
 # googletest for the test programs, built from the source that Debian's

@@ -25,10 +25,30 @@ function(tamsa_windows_test name)
                        PROPERTIES TIMEOUT 120)
 endfunction()
 
-# The Win32 platform backend.
+# The Win32 platform backend, with a helper program (a sleeper, a marker
+# holder, a product window) and the updater's resources compiled in.
+set(win32_platform_dir ${CMAKE_CURRENT_SOURCE_DIR}/platform/win32)
+add_executable(win32_test_child ${win32_platform_dir}/test_child.cpp)
+target_link_libraries(win32_test_child PRIVATE tamsa_platform)
 tamsa_windows_test(win32_platform_tests
-  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/platform/win32/text_win32_test.cpp
-  LIBRARIES tamsa_platform)
+  SOURCES
+    ${win32_platform_dir}/text_win32_test.cpp
+    ${win32_platform_dir}/profile_win32_test.cpp
+    ${win32_platform_dir}/files_win32_test.cpp
+    ${win32_platform_dir}/single_instance_win32_test.cpp
+    ${win32_platform_dir}/process_win32_test.cpp
+    ${win32_platform_dir}/message_queue_win32_test.cpp
+    ${win32_platform_dir}/debug_output_win32_test.cpp
+    ${win32_platform_dir}/executable_resource_win32_test.cpp
+  LIBRARIES tamsa_platform user32)
+target_compile_definitions(win32_platform_tests PRIVATE
+  TEST_CHILD_PATH="$<TARGET_FILE:win32_test_child>" SKIN_ZIP_PATH="${TAMSA_SKIN_ZIP}")
+add_dependencies(win32_platform_tests win32_test_child)
+tamsa_windows_resources(win32_platform_tests)
+# These call the user interface themselves (cmake/windows.cmake hides it).
+foreach(target win32_test_child win32_platform_tests)
+  target_compile_options(${target} PRIVATE -UNOUSER -UNOGDI)
+endforeach()
 
 # The application core's text utilities and command line. The round trip
 # through the ANSI code page assumes it is UTF-8 (Linux); the Windows leg runs

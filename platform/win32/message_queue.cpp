@@ -89,6 +89,9 @@ message from_msg(const MSG& msg) {
 }
 
 // ---- event sources: each one's descriptor is a waitable kernel handle ----
+// The handle must stay signalled until the source's pump has read what is
+// ready (a manual-reset event, a process, a change notification): the wait
+// below would consume an auto-reset event before the pump sees it.
 
 thread_local std::vector<event_source*> t_sources;
 
