@@ -55,6 +55,8 @@ public:
 
 // The off-screen display (always available).
 window_backend& offscreen_window_backend();
+// The Win32 display of the Windows build; null in a build without it.
+window_backend* win32_window_backend();
 
 // The union of two rectangles; an empty one does not count.
 rect union_rect(const rect& a, const rect& b);
