@@ -12,6 +12,7 @@
 #include "app/command_line_parser.h"
 #include "app/text_utils.h"
 #include "app/update_task.h"
+#include "platform/com.h"
 #include "platform/process.h"
 #include "platform/single_instance.h"
 
@@ -114,7 +115,10 @@ void updater_app::run_update() {
         // Not fatal here: the update request reports its own failure.
         debug_log("[TamsaUpdate]: curl_global_init =>%d \n", static_cast<int>(curl_result));
     }
-    // COM needs no initialisation on this platform.
+    if (!platform::initialize_com()) {
+        curl_global_cleanup();
+        return;
+    }
     if (!task) task = std::make_unique<update_task>(*this);
     if (!task->GetFileHash()) {
         curl_global_cleanup();

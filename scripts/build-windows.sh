@@ -145,7 +145,10 @@ build_curl
 build_jsoncpp
 if [ "$with_tests" = ON ]; then fetch_httplib; fi
 
+# Optimised (-O2; GCC 12's -O3 warns falsely about std::string copies) and
+# stripped: the program as it ships.
 cmake -S "$root" -B "$build_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" \
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DCMAKE_EXE_LINKER_FLAGS_RELEASE=-s \
   -DTAMSA_WIN32_DEPS="$prefix" -DTAMSA_WERROR=ON -DTAMSA_BENCH=OFF -DTAMSA_TESTS="$with_tests" >/dev/null
 cmake --build "$build_dir" -j "$jobs"
 echo "build-windows: $build_dir/TamsaUpdate.exe"

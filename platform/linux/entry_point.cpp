@@ -8,24 +8,18 @@
 
 namespace {
 
-// Joined with single blanks. A switch whose value holds a blank has the value
-// quoted after its first '=' or ':' (-prod=Tool 2 becomes -prod="Tool 2", as a
-// Windows launcher writes it); any other argument with a blank is quoted whole.
-std::string quote_argument(const std::string& argument) {
-    if (argument.find(' ') == std::string::npos) return argument;
-    const bool is_switch = !argument.empty() && (argument[0] == '-' || argument[0] == '/');
-    const std::size_t separator = argument.find_first_of("=:");
-    if (is_switch && separator != std::string::npos && argument.find(' ') > separator) {
-        return argument.substr(0, separator + 1) + '"' + argument.substr(separator + 1) + '"';
-    }
-    return '"' + argument + '"';
-}
-
+// Joined with single blanks; an argument that holds a blank is quoted, so the
+// switch tokenizer sees a Windows command line.
 std::string join_arguments(int argc, char** argv) {
     std::string line;
     for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
         if (i > 1) line.push_back(' ');
-        line += quote_argument(argv[i]);
+        if (argument.find(' ') != std::string::npos) {
+            line += '"' + argument + '"';
+        } else {
+            line += argument;
+        }
     }
     return line;
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/com.h"
 #include "platform/process.h"
 #include "platform/text.h"
 #include "win32_test_support.h"
@@ -84,6 +85,8 @@ TEST(win32_process, a_process_that_is_not_there_cannot_be_opened) {
 }
 
 TEST(win32_process, shell_open_starts_a_program_and_reports_a_missing_file) {
+    ASSERT_TRUE(platform::initialize_com());
+    EXPECT_TRUE(platform::initialize_com()) << "already initialised counts as success";
     win32_test::temp_dir dir;
     const std::string marker = dir.file("started.txt");
     // cmd.exe ships with every Wine prefix and Windows system: the started
