@@ -3,6 +3,8 @@
 # (127.0.0.1). Run by scripts/test-windows.sh, which provides the Wine prefix,
 # the wineserver and the display:
 #   scripts/windows-program-checks.sh build-win32/TamsaUpdate.exe
+# 0. The file: PE32, Intel 80386, GUI subsystem, importing only Windows' own
+#    DLLs (everything else is linked in).
 # 1. An empty command line logs "TamsaUpdater: Product Name Empty" on the
 #    debugger output and exits with 0.
 # 2. One updater per machine: while one waits for the update service, a
@@ -41,6 +43,22 @@ wait_for_line() {
   done
   return 1
 }
+
+# ---- 0. the file ----
+kind=$(file -b "$exe")
+case "$kind" in
+  "PE32 executable (GUI) Intel 80386"*) pass "$(basename "$exe"): $kind, $(stat -c %s "$exe") bytes" ;;
+  *) fail "$(basename "$exe") is $kind" ;;
+esac
+system_dlls=" kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll ole32.dll ws2_32.dll crypt32.dll bcrypt.dll msvcrt.dll "
+imports=$(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^\tDLL Name: //p' | tr 'A-Z' 'a-z' | sort | tr '\n' ' ')
+for dll in $imports; do
+  case "$system_dlls" in
+    *" $dll "*) ;;
+    *) fail "imports $dll, which Windows does not ship" ;;
+  esac
+done
+echo "windows-program-checks: imports: $imports"
 
 # ---- 1. empty command line ----
 mkdir -p "$work/empty"
