@@ -38,6 +38,12 @@ public:
             std::vector<std::uint32_t> pixels(static_cast<std::size_t>(client.width()) * client.height(), colour);
             platform::present(window, pixels.data(), client.width(), client.height(), client.width() * 4, painted);
         }
+        if (id == WM_NCHITTEST) {
+            const platform::rect bounds = platform::window_rect(window);
+            const int y = static_cast<std::int16_t>(HIWORD(l)) - bounds.top;
+            return y < caption_height ? HTCAPTION : HTNOWHERE;
+        }
+        if (id >= WM_USER) return static_cast<platform::lresult>(w) * 2;
         if (id == WM_GETMINMAXINFO) {
             auto* info = reinterpret_cast<platform::minmax_info*>(l);
             info->max_position = {10, 20};
@@ -53,6 +59,7 @@ public:
     std::vector<seen_message> messages;
     platform::rect painted;
     std::uint32_t colour = 0xFF3366CC;  // premultiplied BGRA: red 0x33, green 0x66, blue 0xCC
+    int caption_height = 28;
 };
 
 class win32_window_test : public testing::Test {
@@ -203,6 +210,24 @@ TEST_F(win32_window_test, owner_enable_and_close_keep_win32_meanings) {
     EXPECT_EQ(owned_handler.count(WM_NCDESTROY), 1u);
     EXPECT_FALSE(platform::is_window(owned));
     EXPECT_FALSE(platform::is_registered_window(owned));
+}
+
+TEST_F(win32_window_test, the_handler_answers_and_the_system_fills_in_where_it_does_not) {
+    test_window& handler = new_handler();
+    const platform::window_handle w = make(handler, L"TamsaTestAnswers", {100, 100, 300, 200});
+    HWND hwnd = reinterpret_cast<HWND>(w);
+    EXPECT_EQ(::SendMessageW(hwnd, WM_NCHITTEST, 0, MAKELPARAM(150, 110)), HTCAPTION) << "the caption band";
+    EXPECT_EQ(::SendMessageW(hwnd, WM_NCHITTEST, 0, MAKELPARAM(150, 150)), HTCLIENT) << "the system's answer";
+    EXPECT_EQ(::SendMessageW(hwnd, WM_USER + 5, 21, 0), 42) << "the handler's result comes back";
+    EXPECT_EQ(::SendMessageW(hwnd, WM_ERASEBKGND, 0, 0), 1) << "the toolkit paints every pixel";
+    handler.messages.clear();
+    ::SendMessageW(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_EQ(handler.count(WM_SYSCOMMAND), 1u);
+    EXPECT_EQ(handler.count(WM_CLOSE), 0u) << "the handler decides what the system close does";
+    EXPECT_TRUE(platform::is_window(w));
+    platform::set_cursor(platform::cursor_kind::hand);
+    EXPECT_EQ(platform::current_cursor(), platform::cursor_kind::hand);
+    platform::set_cursor(platform::cursor_kind::arrow);
 }
 
 TEST_F(win32_window_test, monitor_and_work_area_are_the_screens) {
