@@ -21,11 +21,11 @@ display_kind current_display();
 struct window_params {
     std::wstring class_name;
     std::wstring title;
-    window_handle owner = 0;        // WM_TRANSIENT_FOR on X11; may be another program's window
-    rect bounds;                    // screen position and size
-    std::uint32_t class_style = 0;  // CS_DBLCLKS: double-clicks arrive as WM_LBUTTONDBLCLK
-    std::uint32_t style = 0;        // WS_* bits, read back by window_style
-    std::uint32_t ex_style = 0;     // WS_EX_* bits
+    window_handle owner = 0;       // WM_TRANSIENT_FOR on X11; may be another program's window
+    rect bounds;                   // screen position and size
+    std::uint32_t class_style = 0; // CS_DBLCLKS: double-clicks arrive as WM_LBUTTONDBLCLK
+    std::uint32_t style = 0;       // WS_* bits, read back by window_style
+    std::uint32_t ex_style = 0;    // WS_EX_* bits
 };
 
 enum class cursor_kind { arrow, hand };
@@ -74,7 +74,8 @@ void invalidate_rect(window_handle window, const rect* area);
 rect take_update_rect(window_handle window);
 // Copies a rectangle of a premultiplied 32-bit BGRA image (top-down rows of
 // stride bytes) onto the window's client area at the same position.
-void present(window_handle window, const std::uint32_t* pixels, int width, int height, int stride, const rect& area);
+void present(window_handle window, const std::uint32_t* pixels, int width, int height, int stride,
+             const rect& area);
 
 void set_capture(window_handle window);
 void release_capture();
