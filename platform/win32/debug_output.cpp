@@ -6,7 +6,6 @@
 // log without a debugger.
 #include "platform/debug_output.h"
 
-#include <io.h>
 #include <windows.h>
 
 #include <mutex>
@@ -23,17 +22,20 @@ std::mutex& output_lock() {
 }
 
 // One line per call: the lock keeps lines of two threads apart, and a line
-// feed is added where the caller's text has none.
+// feed is added where the caller's text has none. A program started from
+// the desktop has no standard error; then the debugger output is the log.
 void mirror_to_standard_error(std::string line) {
+    HANDLE error_output = ::GetStdHandle(STD_ERROR_HANDLE);
+    if (error_output == nullptr || error_output == INVALID_HANDLE_VALUE) return;
     if (line.back() != '\n') line.push_back('\n');
     std::lock_guard<std::mutex> guard(output_lock());
     const char* data = line.data();
     std::size_t size = line.size();
     while (size > 0) {
-        const int written = ::_write(2, data, static_cast<unsigned>(size));
-        if (written <= 0) return;  // no standard error (a GUI start): the debugger output is the log
+        DWORD written = 0;
+        if (!::WriteFile(error_output, data, static_cast<DWORD>(size), &written, nullptr) || written == 0) return;
         data += written;
-        size -= static_cast<std::size_t>(written);
+        size -= written;
     }
 }
 
