@@ -59,6 +59,14 @@ tamsa_windows_test(win32_app_tests
   LIBRARIES tamsa_core
   FILTER "-text_conversion.round_trips_between_wide_utf8_and_ansi")
 
+# Closing the product and bringing it back, with a real product window.
+tamsa_windows_test(win32_product_tests
+  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/app/win32/product_control_win32_test.cpp
+  LIBRARIES tamsa_core user32)
+target_compile_definitions(win32_product_tests PRIVATE TEST_CHILD_PATH="$<TARGET_FILE:win32_test_child>")
+target_compile_options(win32_product_tests PRIVATE -UNOUSER -UNOGDI)
+add_dependencies(win32_product_tests win32_test_child)
+
 # The update check's settings and decision. Its request and query suites
 # serve HTTPS with OpenSSL in the test process, which has no Windows build
 # here; the query and the Schannel download are checked end to end instead

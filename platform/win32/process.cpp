@@ -48,6 +48,12 @@ std::vector<process_entry> snapshot_processes() {
     return entries;
 }
 
+bool same_process_name(const std::wstring& a, const std::wstring& b) {
+    // An embedded zero would end the system's comparison early.
+    if (a.find(L'\0') != std::wstring::npos || b.find(L'\0') != std::wstring::npos) return a == b;
+    return ::lstrcmpiW(a.c_str(), b.c_str()) == 0;
+}
+
 // Opened with what waiting and terminating need, not more.
 process_handle::process_handle(process_id pid) : pid_(pid) {
     if (pid <= 0) return;

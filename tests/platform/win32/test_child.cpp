@@ -6,7 +6,8 @@
 //   test_child window <msg> obey|ignore
 //                                 makes a top-level window, prints its handle
 //                                 in decimal and runs its message loop; on
-//                                 <msg> it quits (obey) or does nothing
+//                                 <msg> it quits with exit code 7 (obey) or
+//                                 does nothing
 #include <windows.h>
 
 #include <cstdio>
@@ -19,6 +20,9 @@
 
 namespace {
 
+// The exit code of a product that quit on its message (a terminated one
+// ends with 0).
+constexpr int QUIT_EXIT_CODE = 7;
 UINT g_quit_message = 0;
 bool g_obey = false;
 
@@ -33,7 +37,7 @@ void print_line(const std::string& line) {
 
 LRESULT CALLBACK window_proc(HWND hwnd, UINT id, WPARAM w, LPARAM l) {
     if (id == g_quit_message && g_obey) {
-        ::PostQuitMessage(0);
+        ::PostQuitMessage(QUIT_EXIT_CODE);
         return 0;
     }
     return ::DefWindowProcW(hwnd, id, w, l);
@@ -53,7 +57,7 @@ int run_window(UINT message, bool obey) {
     print_line(std::to_string(reinterpret_cast<std::uintptr_t>(hwnd)));
     MSG msg{};
     while (::GetMessageW(&msg, nullptr, 0, 0) > 0) ::DispatchMessageW(&msg);
-    return 0;
+    return static_cast<int>(msg.wParam);
 }
 
 }  // namespace
