@@ -12,17 +12,22 @@ target_link_libraries(win32_httplib INTERFACE ws2_32)
 
 # A test program in a folder of its own (the download and cleanup tests work
 # on the program's directory). FILTER leaves out cases whose expectations
-# hold only for the Linux mapping; each use says why.
+# hold only for the Linux mapping; each use says why. LOCK names a resource
+# that its tests must not share with another test at the same time.
 function(tamsa_windows_test name)
-  cmake_parse_arguments(arg "" "FILTER" "SOURCES;LIBRARIES" ${ARGN})
+  cmake_parse_arguments(arg "" "FILTER;LOCK" "SOURCES;LIBRARIES" ${ARGN})
   add_executable(${name} ${arg_SOURCES})
   target_link_libraries(${name} PRIVATE ${arg_LIBRARIES} GTest::gtest_main)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${win32_test_dir}/${name})
   if(NOT arg_FILTER)
     set(arg_FILTER "*")
   endif()
+  set(properties TIMEOUT 120)
+  if(arg_LOCK)
+    list(APPEND properties RESOURCE_LOCK ${arg_LOCK})
+  endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 TEST_FILTER ${arg_FILTER}
-                       PROPERTIES TIMEOUT 120)
+                       PROPERTIES ${properties})
 endfunction()
 
 # The Win32 platform backend, with a helper program (a sleeper, a marker
@@ -38,7 +43,6 @@ tamsa_windows_test(win32_platform_tests
     ${win32_platform_dir}/single_instance_win32_test.cpp
     ${win32_platform_dir}/process_win32_test.cpp
     ${win32_platform_dir}/message_queue_win32_test.cpp
-    ${win32_platform_dir}/debug_output_win32_test.cpp
     ${win32_platform_dir}/executable_resource_win32_test.cpp
     ${win32_platform_dir}/window_win32_test.cpp
   LIBRARIES tamsa_platform user32 gdi32)
@@ -46,8 +50,16 @@ target_compile_definitions(win32_platform_tests PRIVATE
   TEST_CHILD_PATH="$<TARGET_FILE:win32_test_child>" SKIN_ZIP_PATH="${TAMSA_SKIN_ZIP}")
 add_dependencies(win32_platform_tests win32_test_child)
 tamsa_windows_resources(win32_platform_tests)
+
+# The debugger output as a debug viewer reads it: one viewer per machine (the
+# DBWIN buffer is machine-wide), so these tests never overlap.
+tamsa_windows_test(win32_debug_output_tests
+  SOURCES ${win32_platform_dir}/debug_output_win32_test.cpp
+  LIBRARIES tamsa_platform
+  LOCK win32_debug_viewer)
+
 # These call the user interface themselves (cmake/windows.cmake hides it).
-foreach(target win32_test_child win32_platform_tests)
+foreach(target win32_test_child win32_platform_tests win32_debug_output_tests)
   target_compile_options(${target} PRIVATE -UNOUSER -UNOGDI)
 endforeach()
 
