@@ -144,7 +144,11 @@ LRESULT dispatch_to(HWND hwnd, win32_window* record, UINT id, WPARAM w, LPARAM l
             (void)::DefWindowProcW(hwnd, id, w, l);
             return handler->handle_message(window, id, w, l);
         case WM_SETCURSOR:
-            if (handler->handle_message(window, id, w, l) == 0 && LOWORD(l) == HTCLIENT) apply_cursor();
+            // The client area shows the toolkit's cursor; the system keeps its
+            // own elsewhere (a caption band answered as HTCAPTION).
+            if (handler->handle_message(window, id, w, l) != 0) return TRUE;
+            if (LOWORD(l) != HTCLIENT) return ::DefWindowProcW(hwnd, id, w, l);
+            apply_cursor();
             return TRUE;
         case WM_NCHITTEST: {
             const lresult hit = handler->handle_message(window, id, w, l);
