@@ -14,6 +14,8 @@ find_package(CURL CONFIG REQUIRED)
 # static library, never the DLL's import library.
 find_package(ZLIB REQUIRED)
 find_package(jsoncpp CONFIG REQUIRED)
+# FreeType (with zlib) for the toolkit's own text renderer.
+find_package(Freetype REQUIRED)
 # The same target name as the Linux build's pkg-config lookup, so that the
 # libraries link it alike.
 add_library(PkgConfig::JSONCPP INTERFACE IMPORTED)

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the 32-bit Windows program with Debian's mingw-w64 cross compilers:
-# installs what is missing, builds libcurl (HTTP and HTTPS over Schannel) and
-# jsoncpp from Debian's source packages once (cached in build-win32/deps/),
-# then the program: build-win32/TamsaUpdate.exe.
+# installs what is missing, builds libcurl (HTTP and HTTPS over Schannel),
+# jsoncpp and FreeType from Debian's source packages once (cached in
+# build-win32/deps/), then the program: build-win32/TamsaUpdate.exe.
 #   scripts/build-windows.sh            the program
 #   scripts/build-windows.sh --tests    the program and the test suites
 set -euo pipefail
@@ -19,6 +19,7 @@ esac
 # Source package versions; a change rebuilds that dependency.
 curl_version=7.88.1-10+deb12u15
 jsoncpp_version=1.9.5-4
+freetype_version=2.12.1+dfsg-5+deb12u4
 httplib_version=0.11.4+ds-1+deb12u1
 
 build_dir=$root/build-win32
@@ -127,6 +128,22 @@ build_jsoncpp() {
   touch "$stamp"
 }
 
+# FreeType for the toolkit's text (drawn by the toolkit itself on both
+# systems), with zlib and nothing else.
+build_freetype() {
+  local stamp=$prefix/.freetype-$freetype_version src
+  [ -f "$stamp" ] && return 0
+  echo "build-windows: building FreeType $freetype_version"
+  src=$(fetch_source freetype "$freetype_version")
+  rm -rf "$deps/build/freetype"
+  cmake_cross -S "$src" -B "$deps/build/freetype" \
+    -DFT_REQUIRE_ZLIB=ON -DFT_DISABLE_BZIP2=ON -DFT_DISABLE_PNG=ON -DFT_DISABLE_HARFBUZZ=ON \
+    -DFT_DISABLE_BROTLI=ON >/dev/null
+  cmake --build "$deps/build/freetype" -j "$jobs" >/dev/null
+  cmake --install "$deps/build/freetype" >/dev/null
+  touch "$stamp"
+}
+
 # cpp-httplib for the test servers: the single header of the source package
 # (Debian's -dev package holds a header split from its compiled library).
 fetch_httplib() {
@@ -143,6 +160,7 @@ ensure_source_entries
 mkdir -p "$prefix"
 build_curl
 build_jsoncpp
+build_freetype
 if [ "$with_tests" = ON ]; then fetch_httplib; fi
 
 # Optimised (-O2; GCC 12's -O3 warns falsely about std::string copies) and
