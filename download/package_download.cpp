@@ -34,6 +34,18 @@ bool fetch_package(update_task& task, const std::string& encoded_url, transfer_l
     return task.verify_package_md5();
 }
 
+namespace {
+
+// The package is written beside the program under the name the address
+// ends with. ".." or a name with a backslash or a colon (a drive, an
+// alternate stream) would put it elsewhere on Windows. An empty name or "."
+// names the directory itself, which the engine's own check refuses.
+bool stays_beside_program(const std::string& name) {
+    return name != ".." && name.find_first_of("\\:") == std::string::npos;
+}
+
+}  // namespace
+
 bool update_task::download_package() {
     const std::string url = encoded_package_url(package_url);
     // The package is written beside the program only, never into the working directory.
@@ -41,7 +53,13 @@ bool update_task::download_package() {
         debug_log("[TamsaUpdate]: UpdateFileName without a program directory \n");
         return false;
     }
-    package_path = module_dir() + package_file_name(url);
+    const std::string name = package_file_name(url);
+    if (!stays_beside_program(name)) {
+        debug_log("[TamsaUpdate] package file name refused :%s \n", name.c_str());
+        package_path.clear();
+        return false;
+    }
+    package_path = module_dir() + name;
     debug_log("[TamsaUpdate]: UpdateFileName %s", package_path.c_str());
     return fetch_package(*this, url);
 }

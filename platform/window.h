@@ -1,6 +1,6 @@
 // Our own top-level windows: creation, geometry, invalidation and painting,
-// capture, focus and cursor. Backends: the X11 display for the program and
-// an off-screen display (no server needed) for unit tests.
+// capture, focus and cursor. Backends: the X11 or Win32 display for the
+// program and an off-screen display (no server needed) for unit tests.
 #pragma once
 
 #include <cstdint>
@@ -11,21 +11,24 @@
 
 namespace platform {
 
-enum class display_kind { x11, offscreen };
+enum class display_kind { x11, offscreen, win32 };
 
 // Chooses the backend before the first window is made; false when that
 // backend cannot be used. Without a choice the off-screen display is used.
 bool select_display(display_kind kind);
 display_kind current_display();
+// The display of the system the program was built for: X11 on Linux, the
+// Win32 display on Windows.
+display_kind native_display();
 
 struct window_params {
     std::wstring class_name;
     std::wstring title;
-    window_handle owner = 0;       // WM_TRANSIENT_FOR on X11; may be another program's window
-    rect bounds;                   // screen position and size
-    std::uint32_t class_style = 0; // CS_DBLCLKS: double-clicks arrive as WM_LBUTTONDBLCLK
-    std::uint32_t style = 0;       // WS_* bits, read back by window_style
-    std::uint32_t ex_style = 0;    // WS_EX_* bits
+    window_handle owner = 0;        // WM_TRANSIENT_FOR on X11; may be another program's window
+    rect bounds;                    // screen position and size
+    std::uint32_t class_style = 0;  // CS_DBLCLKS: double-clicks arrive as WM_LBUTTONDBLCLK
+    std::uint32_t style = 0;        // WS_* bits, read back by window_style
+    std::uint32_t ex_style = 0;     // WS_EX_* bits
 };
 
 enum class cursor_kind { arrow, hand };
@@ -74,8 +77,7 @@ void invalidate_rect(window_handle window, const rect* area);
 rect take_update_rect(window_handle window);
 // Copies a rectangle of a premultiplied 32-bit BGRA image (top-down rows of
 // stride bytes) onto the window's client area at the same position.
-void present(window_handle window, const std::uint32_t* pixels, int width, int height, int stride,
-             const rect& area);
+void present(window_handle window, const std::uint32_t* pixels, int width, int height, int stride, const rect& area);
 
 void set_capture(window_handle window);
 void release_capture();
