@@ -48,10 +48,7 @@ export TAMSA_WINE_LOCALE=${TAMSA_WINE_LOCALE:-zh_CN.UTF-8}
 stop_wine() {
   WINEDEBUG=-all wineserver -k 2>/dev/null || true
   rm -rf "$WINEPREFIX"
-  if [ -n "${TAMSA_XVFB_PID:-}" ]; then
-    kill "$TAMSA_XVFB_PID" 2>/dev/null || true
-    wait "$TAMSA_XVFB_PID" 2>/dev/null || true
-  fi
+  stop_private_display
 }
 trap stop_wine EXIT
 # The server first, then the prefix: Wine's background services start now,
@@ -59,8 +56,10 @@ trap stop_wine EXIT
 WINEDEBUG=-all wineserver -p
 WINEDEBUG=-all wineboot -i >/dev/null 2>&1
 # The CJK font, where Wine's font lookup finds it by its face name.
+# A copy, not a link: the program's own font lookup opens it by its Windows
+# path in the system's font folder.
 mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
-ln -sf /usr/share/fonts/truetype/wqy/wqy-microhei.ttc "$WINEPREFIX/drive_c/windows/Fonts/wqy-microhei.ttc"
+cp /usr/share/fonts/truetype/wqy/wqy-microhei.ttc "$WINEPREFIX/drive_c/windows/Fonts/wqy-microhei.ttc"
 booted=$(date +%s)
 
 ctest --test-dir build-win32 --output-on-failure -j 2 --timeout 300
