@@ -10,8 +10,9 @@ add_definitions(-DWIN32_LEAN_AND_MEAN -DNOMINMAX -DNOUSER -DNOGDI)
 
 # libcurl (HTTP and HTTPS over Schannel), built static.
 find_package(CURL CONFIG REQUIRED)
-# zlib from Debian's mingw-w64 package; CMAKE_FIND_LIBRARY_SUFFIXES picks its
-# static library, never the DLL's import library.
+# zlib from Debian's mingw-w64 package: its static library by its own name,
+# since libz.dll.a (the DLL's import library) also ends in ".a".
+find_library(ZLIB_LIBRARY NAMES libz.a REQUIRED)
 find_package(ZLIB REQUIRED)
 find_package(jsoncpp CONFIG REQUIRED)
 # FreeType (with zlib) for the toolkit's own text renderer.

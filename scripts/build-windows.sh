@@ -138,7 +138,7 @@ build_freetype() {
   rm -rf "$deps/build/freetype"
   cmake_cross -S "$src" -B "$deps/build/freetype" \
     -DFT_REQUIRE_ZLIB=ON -DFT_DISABLE_BZIP2=ON -DFT_DISABLE_PNG=ON -DFT_DISABLE_HARFBUZZ=ON \
-    -DFT_DISABLE_BROTLI=ON >/dev/null
+    -DFT_DISABLE_BROTLI=ON -DZLIB_LIBRARY=/usr/$host/lib/libz.a -DZLIB_INCLUDE_DIR=/usr/$host/include >/dev/null
   cmake --build "$deps/build/freetype" -j "$jobs" >/dev/null
   cmake --install "$deps/build/freetype" >/dev/null
   touch "$stamp"

@@ -11,6 +11,11 @@
 #    second exits at once with 0 and asks nothing.
 # 3. A package over HTTPS through Schannel (package_fetch.exe, the updater's
 #    own download job) from nginx with a self-signed certificate.
+# 4. The whole update, as a person does it: a Win32 product window, nginx as
+#    the update service, the hint window's OK, the progress window, the
+#    product quitting on its message (or terminated when it ignores it), the
+#    installer run; and the update declined with Cancel.
+# TAMSA_WINE_SHOTS=DIR saves pictures of the windows there.
 set -euo pipefail
 exe=$(realpath "$1")
 build_dir=$(dirname "$exe")
@@ -169,5 +174,150 @@ EOF
 else
   fail "no $fetch"
 fi
+
+# ---- 4. the whole update ----
+# The button centres of skin/HintUpdateWnd.xml (okbtn, cancelbtn).
+ok_button=(153 154)
+cancel_button=(259 154)
+hint_title='自动更新'
+quit_id=1025
+e2e=$work/e2e
+mkdir -p "$e2e/www/packages" "$e2e/logs"
+# The installer: a batch file that notes its run beside itself; the padding
+# after its "exit" makes the download take a few ranged requests.
+package="$e2e/www/packages/sample-setup-2.0.bat"
+printf '@echo off\r\necho installed 2.0>>"%%~dp0install.log"\r\nexit 0\r\n' >"$package"
+yes 'rem padding of the sample installer' | head -c 1500000 >>"$package" || true
+package_md5=$(md5sum "$package" | cut -d' ' -f1)
+e2e_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+printf '{"code": 0, "data": {"version": "2.0", "min_ver": "1.0", "blockurl": [{"url": "http://127.0.0.1:%s/packages/sample-setup-2.0.bat", "md5": "%s", "type": 1, "ver_range": "1.0-2.0"}]}}' \
+  "$e2e_port" "$package_md5" >"$e2e/answer.json"
+cat >"$e2e/nginx.conf" <<CONF
+daemon off;
+master_process off;
+pid $e2e/nginx.pid;
+error_log $e2e/logs/error.log;
+events {}
+http {
+  access_log $e2e/logs/access.log;
+  server {
+    listen 127.0.0.1:$e2e_port;
+    location = /soft/update/search { default_type application/json; alias $e2e/answer.json; }
+    location /packages/ { root $e2e/www; limit_rate 200k; }
+  }
+}
+CONF
+/usr/sbin/nginx -p "$e2e" -c "$e2e/nginx.conf" 2>"$e2e/nginx.err" &
+pids+=($!)
+sleep 0.5
+
+# The first visible window with the given title other than $2, waited for
+# up to 20 s.
+wait_window() {
+  local title=$1 other=${2:-none} i id
+  for i in $(seq 1 200); do
+    id=$(xdotool search --onlyvisible --name "$title" 2>/dev/null | grep -vx -- "$other" | head -n 1 || true)
+    if [ -n "$id" ]; then
+      echo "$id"
+      return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+
+# Waits up to $2 seconds for a process we started to end; its exit code is
+# left in ended_status.
+wait_end() {
+  local pid=$1 seconds=$2 i
+  for i in $(seq 1 $((seconds * 10))); do
+    if ! kill -0 "$pid" 2>/dev/null; then
+      ended_status=0
+      wait "$pid" || ended_status=$?
+      return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+
+shot() {
+  if [ -n "${TAMSA_WINE_SHOTS:-}" ]; then
+    mkdir -p "$TAMSA_WINE_SHOTS"
+    import -window "$1" "$TAMSA_WINE_SHOTS/$2" 2>/dev/null || echo "windows-program-checks: no picture $2"
+  fi
+}
+
+# One run: the product (obeying or ignoring its quit message), the updater,
+# and the button pressed in the hint window (ok or cancel).
+run_update() {
+  local name=$1 product_mode=$2 button=$3
+  local dir=$e2e/$1 hwnd hint progress product updater
+  mkdir -p "$dir/app" "$dir/product"
+  cp "$exe" "$dir/app/"
+  cp "$build_dir/win32_test_child.exe" "$dir/product/Product.exe"
+  printf '[UPDATE]\r\nis_test=1\r\nhost=127.0.0.1:%s\r\n' "$e2e_port" >"$dir/app/update.ini"
+  run_wine "$dir/product/Product.exe" window "$quit_id" "$product_mode" >"$dir/product.out" 2>/dev/null &
+  product=$!
+  pids+=($product)
+  if ! wait_for_line "$dir/product.out" '^[0-9]'; then
+    fail "$name: the product made no window"
+    return
+  fi
+  hwnd=$(head -n 1 "$dir/product.out" | tr -d '\r')
+  (cd "$dir/app" && WINEDEBUG=-all,+debugstr run_wine TamsaUpdate.exe -channel=sample -prod=Sample \
+    -exename=Product.exe -ver=1.0 -quitmsgid="$quit_id" -hwnd="$hwnd" >"$dir/updater.out" 2>"$dir/updater.err") &
+  updater=$!
+  pids+=($updater)
+  if ! hint=$(wait_window "$hint_title"); then
+    fail "$name: no hint window"
+    tail -n 5 "$dir/updater.err" >&2
+    return
+  fi
+  sleep 0.5
+  if [ "$name" = accept ]; then shot "$hint" hint_window_wine.png; fi
+  if [ "$button" = ok ]; then
+    xdotool mousemove --window "$hint" "${ok_button[@]}" click 1
+    if [ "$name" = accept ]; then
+      sleep 1.5
+      if progress=$(wait_window "$hint_title" "$hint"); then shot "$progress" update_window_wine.png; fi
+    fi
+  else
+    xdotool mousemove --window "$hint" "${cancel_button[@]}" click 1
+  fi
+  if ! wait_end "$updater" 60; then
+    fail "$name: the updater still runs after 60 s"
+    return
+  fi
+  [ "$ended_status" -eq 0 ] || fail "$name: updater exit code $ended_status"
+  if [ "$button" = cancel ]; then
+    if [ -e "$dir/app/install.log" ]; then fail "$name: the installer ran"; fi
+    if ! kill -0 "$product" 2>/dev/null; then fail "$name: the product ended"; fi
+    pass "$name: Cancel in the hint window ends the updater with 0, the product keeps running, nothing installed"
+    return
+  fi
+  if ! wait_for_line "$dir/app/install.log" 'installed 2.0'; then
+    fail "$name: the installer did not run"
+    grep -a debugstr "$dir/updater.err" | tail -n 5 >&2
+    return
+  fi
+  if ! wait_end "$product" 10; then
+    fail "$name: the product still runs"
+    return
+  fi
+  local expected=7 how="quit on its message"
+  if [ "$product_mode" = ignore ]; then expected=0 how="was terminated after ignoring its message"; fi
+  if [ "$ended_status" -ne "$expected" ]; then
+    fail "$name: product exit code $ended_status, expected $expected"
+  elif [ "$(md5sum <"$dir/app/sample-setup-2.0.bat" | cut -d' ' -f1)" != "$package_md5" ]; then
+    fail "$name: the package beside the program is not the one served"
+  else
+    pass "$name: hint window, OK, progress window, the product $how, the package whole, the installer ran"
+  fi
+}
+
+run_update accept obey ok
+run_update kill ignore ok
+run_update decline obey cancel
 
 [ "$failures" -eq 0 ] || exit 1

@@ -96,6 +96,7 @@ tamsa_windows_test(win32_update_check_tests
   SOURCES
     ${CMAKE_CURRENT_SOURCE_DIR}/update_check/update_settings_test.cpp
   LIBRARIES tamsa_core)
+target_compile_definitions(win32_update_check_tests PRIVATE TAMSA_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 
 # The package download against package hosts on 127.0.0.1 (nginx is left
 # out: it is a Linux program the test would start itself).
@@ -109,4 +110,7 @@ tamsa_windows_test(win32_download_tests
     ${CMAKE_CURRENT_SOURCE_DIR}/download/package_job_test.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/download/resume_test.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/download/stream_digest_test.cpp
-  LIBRARIES tamsa_core win32_httplib)
+  LIBRARIES tamsa_core win32_httplib
+  # The case that starts package_fetch quotes its command for a POSIX shell.
+  FILTER "-resume.held_parts_go_when_the_program_ends")
+target_compile_definitions(win32_download_tests PRIVATE PACKAGE_FETCH_BINARY="$<TARGET_FILE:package_fetch>")
