@@ -179,7 +179,7 @@ fi
 # The button centres of skin/HintUpdateWnd.xml (okbtn, cancelbtn).
 ok_button=(153 154)
 cancel_button=(259 154)
-hint_title='自动更新'
+program_class=tamsaupdate.exe
 quit_id=1025
 e2e=$work/e2e
 mkdir -p "$e2e/www/packages" "$e2e/logs"
@@ -211,12 +211,13 @@ CONF
 pids+=($!)
 sleep 0.5
 
-# The first visible window with the given title other than $2, waited for
-# up to 20 s.
+# The first visible window of the program other than $1, waited for up to
+# 20 s. Wine names the class after the program file; the title is no help,
+# since Wine writes it in the locale's encoding.
 wait_window() {
-  local title=$1 other=${2:-none} i id
+  local other=${1:-none} i id
   for i in $(seq 1 200); do
-    id=$(xdotool search --onlyvisible --name "$title" 2>/dev/null | grep -vx -- "$other" | head -n 1 || true)
+    id=$(xdotool search --onlyvisible --classname "$program_class" 2>/dev/null | grep -vx -- "$other" | head -n 1 || true)
     if [ -n "$id" ]; then
       echo "$id"
       return 0
@@ -269,7 +270,7 @@ run_update() {
     -exename=Product.exe -ver=1.0 -quitmsgid="$quit_id" -hwnd="$hwnd" >"$dir/updater.out" 2>"$dir/updater.err") &
   updater=$!
   pids+=($updater)
-  if ! hint=$(wait_window "$hint_title"); then
+  if ! hint=$(wait_window); then
     fail "$name: no hint window"
     tail -n 5 "$dir/updater.err" >&2
     return
@@ -280,7 +281,7 @@ run_update() {
     xdotool mousemove --window "$hint" "${ok_button[@]}" click 1
     if [ "$name" = accept ]; then
       sleep 1.5
-      if progress=$(wait_window "$hint_title" "$hint"); then shot "$progress" update_window_wine.png; fi
+      if progress=$(wait_window "$hint"); then shot "$progress" update_window_wine.png; fi
     fi
   else
     xdotool mousemove --window "$hint" "${cancel_button[@]}" click 1
