@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 
@@ -80,7 +81,10 @@ TEST(win32_product_control, a_product_that_ignores_its_message_is_terminated_aft
     ASSERT_NE(ignoring.window(), nullptr);
     task_fixture fixture;
     ignoring.describe_to(fixture.task);
+    const auto asked = std::chrono::steady_clock::now();
     fixture.task.close_product();
+    // The product had its two seconds to quit before it was terminated.
+    EXPECT_GE(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(1950));
     // It never ends by itself: only the termination can have ended it.
     ASSERT_TRUE(ignoring.process().exited(5000));
     EXPECT_EQ(ignoring.process().exit_code(), 0u);
