@@ -1,47 +1,13 @@
-// The program's entry: joins the arguments into one command line and runs the updater.
-#include <string>
-
+// The program's entry: runs the updater on the command line that the
+// platform's entry point hands over, on the system's own display.
 #include "app/updater_app.h"
-#include "core/text_utils.h"
+#include "platform/entry_point.h"
 #include "platform/window.h"
 
-namespace {
-
-bool is_switch(const std::string& argument) {
-    return !argument.empty() && (argument[0] == '-' || argument[0] == '/');
-}
-
-// One argument as a launcher on Windows writes it: a switch whose value holds
-// a blank gets that value quoted after its first "=" or ":" (-prod="Tool 2"),
-// so the tokenizer keeps the value whole; any other argument with a blank is
-// quoted whole. A value that brings its own quotes is kept as it is.
-std::string quoted_argument(const std::string& argument) {
-    if (argument.find(' ') == std::string::npos) return argument;
-    const std::size_t separator = argument.find_first_of("=:");
-    if (is_switch(argument) && separator != std::string::npos) {
-        const std::string value = argument.substr(separator + 1);
-        if (!value.empty() && value.front() == '"') return argument;
-        return argument.substr(0, separator + 1) + '"' + value + '"';
-    }
-    return '"' + argument + '"';
-}
-
-// The arguments after the program name, joined with single blanks.
-std::string join_arguments(int argc, char** argv) {
-    std::string line;
-    for (int i = 1; i < argc; ++i) {
-        if (i > 1) line.push_back(' ');
-        line += quoted_argument(argv[i]);
-    }
-    return line;
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
+int program_main(const std::wstring& command_line) {
     updater_app app;
-    app.windows_available = platform::select_display(platform::display_kind::x11);
-    app.run(utf8_to_wide(join_arguments(argc, argv)));
+    app.windows_available = platform::select_display(platform::native_display());
+    app.run(command_line);
     app.shutdown();
     return 0;
 }

@@ -12,6 +12,7 @@
 #include "core/text_utils.h"
 #include "core/update_task.h"
 #include "download/leftover_cleanup.h"
+#include "platform/com.h"
 #include "platform/foreign_window.h"
 #include "platform/last_error.h"
 #include "platform/process.h"
@@ -120,7 +121,10 @@ void updater_app::run_update() {
         // Not fatal here: the update request reports its own failure.
         debug_log("[TamsaUpdate]: curl_global_init =>%d \n", static_cast<int>(curl_result));
     }
-    // COM needs no initialisation on this platform.
+    if (!platform::initialize_com()) {
+        curl_global_cleanup();
+        return;
+    }
     if (!task) {
         task = std::make_unique<update_task>(*this);
         // Every run starts from a directory without leftovers of earlier runs.

@@ -2,33 +2,18 @@
 #include "core/process_control.h"
 
 #include <algorithm>
-#include <locale>
-#include <stdexcept>
 
 #include "core/text_utils.h"
 #include "core/update_task.h"
 #include "core/version_order.h"
 #include "platform/foreign_window.h"
 #include "platform/message_queue.h"
+#include "platform/process.h"
 
 namespace {
 
 // How long the product may take to quit after the quit message.
 constexpr unsigned QUIT_WAIT_MS = 2000;
-
-// Names are compared like lstrcmpiW, ignoring case for every letter, not only
-// A to Z; the "C" locale folds ASCII only, so a UTF-8 locale is used when the
-// system has one.
-const std::ctype<wchar_t>& case_folding() {
-    static const std::locale folding_locale = [] {
-        try {
-            return std::locale("C.UTF-8");
-        } catch (const std::exception&) {
-            return std::locale::classic();
-        }
-    }();
-    return std::use_facet<std::ctype<wchar_t>>(folding_locale);
-}
 
 // Waits for the process to end; true only when the wait ran out of time (a
 // process that cannot be opened is neither waited for nor terminated).
@@ -64,12 +49,7 @@ bool process_snapshot::find(const std::wstring& name, platform::process_entry& e
 }
 
 bool equal_ignoring_case(const std::wstring& a, const std::wstring& b) {
-    if (a.size() != b.size()) return false;
-    const std::ctype<wchar_t>& folding = case_folding();
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (folding.tolower(a[i]) != folding.tolower(b[i])) return false;
-    }
-    return true;
+    return platform::same_process_name(a, b);
 }
 
 int terminate_process_by_name(const std::wstring& name) {

@@ -34,11 +34,35 @@ bool fetch_package(update_task& task, const std::string& encoded_url, transfer_l
     return task.verify_package_md5();
 }
 
+namespace {
+
+// The package is written beside the program under the name the address
+// ends with. ".." or a name with a backslash or a colon (a drive, an
+// alternate stream) after the last "/" would put it elsewhere on Windows; it
+// is refused rather than cut down to another name. An empty name or "."
+// names the directory itself, which the engine's own check refuses.
+bool stays_beside_program(const std::string& name) {
+    return name != ".." && name.find_first_of("\\:") == std::string::npos;
+}
+
+std::string after_last_slash(const std::string& url) {
+    const std::size_t slash = url.rfind('/');
+    return slash == std::string::npos ? url : url.substr(slash + 1);
+}
+
+}  // namespace
+
 bool update_task::download_package() {
     const std::string url = encoded_package_url(package_url);
     // The package is written beside the program only, never into the working directory.
     if (module_dir().empty()) {
         debug_log("[TamsaUpdate]: UpdateFileName without a program directory \n");
+        return false;
+    }
+    const std::string requested = after_last_slash(url);
+    if (!stays_beside_program(requested)) {
+        debug_log("[TamsaUpdate] package file name refused :%s \n", requested.c_str());
+        package_path.clear();
         return false;
     }
     package_path = module_dir() + package_file_name(url);

@@ -19,6 +19,10 @@ struct process_entry {
 // One snapshot of the running processes, in the system's order.
 std::vector<process_entry> snapshot_processes();
 
+// True when two executable names are the same ignoring the case of every
+// letter, as the system compares them (lstrcmpiW on Windows).
+bool same_process_name(const std::wstring& a, const std::wstring& b);
+
 // A process opened for waiting or terminating; closes itself.
 class process_handle {
 public:

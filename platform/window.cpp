@@ -23,6 +23,8 @@ window_backend* backend_for(display_kind kind) {
             return &offscreen_window_backend();
         case display_kind::x11:
             return x11_window_backend();
+        case display_kind::win32:
+            return win32_window_backend();
     }
     return nullptr;
 }

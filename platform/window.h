@@ -1,6 +1,6 @@
 // Our own top-level windows: creation, geometry, invalidation and painting,
-// capture, focus and cursor. Backends: the X11 display for the program and
-// an off-screen display (no server needed) for unit tests.
+// capture, focus and cursor. Backends: the X11 or Win32 display for the
+// program and an off-screen display (no server needed) for unit tests.
 #pragma once
 
 #include <cstdint>
@@ -11,12 +11,15 @@
 
 namespace platform {
 
-enum class display_kind { x11, offscreen };
+enum class display_kind { x11, offscreen, win32 };
 
 // Chooses the backend before the first window is made; false when that
 // backend cannot be used. Without a choice the off-screen display is used.
 bool select_display(display_kind kind);
 display_kind current_display();
+// The display of the system the program was built for: X11 on Linux, the
+// Win32 display on Windows.
+display_kind native_display();
 
 struct window_params {
     std::wstring class_name;

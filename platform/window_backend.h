@@ -60,6 +60,8 @@ window_backend& offscreen_window_backend();
 // The X11 display named by $DISPLAY, connected on first use; null when no
 // display can be opened.
 window_backend* x11_window_backend();
+// The Win32 display of the Windows build; null in a build without it.
+window_backend* win32_window_backend();
 
 // What every backend keeps the same way for its windows: the update area
 // with its one pending WM_PAINT, the enabled state (a disabled window drops

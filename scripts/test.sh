@@ -3,13 +3,23 @@
 #   scripts/test.sh           normal build in build/
 #   scripts/test.sh --asan    AddressSanitizer + UBSan build in build-asan/
 #   scripts/test.sh --tsan    ThreadSanitizer build in build-tsan/
+#   --skip-windows            leaves out the Windows leg (scripts/test-windows.sh)
 # TAMSA_JOBS sets the build's parallel jobs (default: the number of cores).
 # Runs at the same time on one machine do not meet: each has its own X
 # display (chosen by Xvfb), its own single-instance marker for the updaters
 # it starts, and servers on free ports only.
+# The exit status is 0 only when every leg that ran passed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/xvfb.sh
+
+# The Windows leg runs at the end unless --skip-windows is given.
+windows_leg=1
+args=()
+for arg in "$@"; do
+  if [ "$arg" = --skip-windows ]; then windows_leg=0; else args+=("$arg"); fi
+done
+set -- "${args[@]+"${args[@]}"}"
 
 preset=ci
 build_dir=build
@@ -19,7 +29,7 @@ parse_arguments() {
     --asan) preset=asan; build_dir=build-asan ;;
     --tsan) preset=tsan; build_dir=build-tsan ;;
     "") ;;
-    *) echo "usage: scripts/test.sh [--asan|--tsan]" >&2; exit 2 ;;
+    *) echo "usage: scripts/test.sh [--asan|--tsan] [--skip-windows]" >&2; exit 2 ;;
   esac
 }
 
@@ -31,9 +41,9 @@ install_packages() {
 build_all() {
   mkdir -p "$build_dir"
   (
-    flock 9
-    cmake --preset "$preset" -G Ninja >/dev/null
-    cmake --build "$build_dir" -j "${TAMSA_JOBS:-$(nproc)}"
+    flock 9 &&
+      cmake --preset "$preset" -G Ninja >/dev/null &&
+      cmake --build "$build_dir" -j "${TAMSA_JOBS:-$(nproc)}"
   ) 9>"$build_dir/.build.lock"
 }
 
@@ -59,13 +69,25 @@ run_tests() {
   ctest --test-dir "$build_dir" --output-on-failure -j "$(nproc)" --timeout 600
 }
 
+# The Linux leg. Its steps are chained, since errexit does not hold inside
+# a function whose status the caller tests.
+linux_leg() {
+  install_packages && start_private_display && build_all && check_test_names && run_tests
+}
+
 main() {
   parse_arguments "$@"
-  install_packages
-  start_private_display
-  build_all
-  check_test_names
-  run_tests
+  local linux_status=0 windows_status=0 start
+  start=$(date +%s)
+  linux_leg || linux_status=$?
+  echo "test.sh: Linux leg $(($(date +%s) - start)) s, status $linux_status"
+  if [ "$windows_leg" = 1 ]; then
+    # A separate process, so that its own failures stop it at once.
+    start=$(date +%s)
+    scripts/test-windows.sh || windows_status=$?
+    echo "test.sh: Windows leg $(($(date +%s) - start)) s, status $windows_status"
+  fi
+  [ "$linux_status" -eq 0 ] && [ "$windows_status" -eq 0 ]
 }
 
 main "$@"

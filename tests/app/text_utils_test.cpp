@@ -73,7 +73,7 @@ TEST(text_conversion, invalid_utf8_becomes_replacement_characters) {
 TEST(module_dir, is_the_executable_directory_with_a_trailing_separator) {
     std::string exe = platform::executable_path();
     ASSERT_FALSE(exe.empty());
-    std::string expected = exe.substr(0, exe.rfind('/') + 1);
+    std::string expected = exe.substr(0, exe.find_last_of("/\\") + 1);
     EXPECT_EQ(module_dir(), expected);
     EXPECT_EQ(module_dir(), expected) << "the cached value must be the same";
     EXPECT_EQ(module_dir_w(), ansi_to_wide(expected));

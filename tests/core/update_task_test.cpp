@@ -9,6 +9,8 @@
 #include <memory>
 #include <thread>
 
+#include "platform/text.h"
+
 namespace {
 
 TEST(update_task, copies_the_launch_parameters_as_narrow_text) {
@@ -24,7 +26,9 @@ TEST(update_task, copies_the_launch_parameters_as_narrow_text) {
     EXPECT_EQ(task.exe_name, "Product.exe");
     EXPECT_EQ(task.channel, "beta");
     EXPECT_EQ(task.page_url, "http://example.invalid/p");
-    EXPECT_EQ(task.product, "\xE4\xB8\x8A\xE5\x8F\xB7\xE5\x99\xA8");
+    // The system's narrow code page: UTF-8 on Linux, GBK under code page 936.
+    EXPECT_EQ(task.product, platform::wide_to_narrow(L"\u4E0A\u53F7\u5668"));
+    EXPECT_EQ(platform::narrow_to_wide(task.product), L"\u4E0A\u53F7\u5668");
     EXPECT_EQ(task.version, "4.1");
     EXPECT_EQ(task.quit_message_id, 49200u);
     EXPECT_EQ(task.product_window, 12345u);

@@ -74,6 +74,60 @@ TEST(download_thread_proc, stores_the_outcome_then_posts_it) {
     }
 }
 
+// The name after the address's last "/" must keep the package beside the
+// program: a backslash, a colon (a drive) or ".." is refused with a log line
+// before anything is fetched or created.
+TEST(download_thread_proc, refuses_a_package_name_that_leaves_the_program_directory) {
+    const std::string body = package_bytes(50000);
+    package_host host(body);
+    const std::string escape = unique_package_name("escape");
+    struct name_case {
+        const char* what;
+        std::string url;
+        std::string logged_name;
+    };
+    const name_case refused[] = {
+        {"parent by backslash", host.url("..\\" + escape), "..\\" + escape},
+        {"subfolder by backslash", host.url("sub\\" + escape), "sub\\" + escape},
+        {"drive", host.url("C:" + escape), "C:" + escape},
+        {"drive and root", host.url("c:\\" + escape), "c:\\" + escape},
+        {"parent", host.url(".."), ".."},
+    };
+    for (const name_case& c : refused) {
+        SCOPED_TRACE(c.what);
+        task_fixture fixture;
+        message_recorder window;
+        fixture.task.package_url = c.url;
+        fixture.task.progress_window = window.window();
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(download_thread_proc(&fixture.task), 0u);
+        const std::string log = testing::internal::GetCapturedStderr();
+        window.drain();
+        EXPECT_NE(log.find("[TamsaUpdate] package file name refused :" + c.logged_name + " \n"), std::string::npos)
+            << "log was: " << log;
+        EXPECT_EQ(log.find("UpdateFileName"), std::string::npos) << "nothing is fetched";
+        EXPECT_EQ(fixture.task.package_state.load(), package_failed);
+        ASSERT_EQ(window.of(WM_DOWNLOAD_DONE).size(), 1u);
+        EXPECT_EQ(window.of(WM_DOWNLOAD_DONE)[0].w, 0u);
+        EXPECT_TRUE(fixture.task.package_path.empty());
+        EXPECT_FALSE(file_exists(module_dir() + "..\\" + escape));
+        EXPECT_FALSE(file_exists(module_dir() + "../" + escape));
+        EXPECT_TRUE(host.ranges_asked().empty());
+    }
+
+    // Dots inside a name are harmless.
+    const std::string dotted = "dltest_setup.." + escape;
+    task_fixture fixture;
+    message_recorder window;
+    fixture.task.package_url = host.url(dotted);
+    fixture.task.progress_window = window.window();
+    package_file_guard guard{module_dir() + dotted};
+    EXPECT_EQ(download_thread_proc(&fixture.task), 0u);
+    window.drain();
+    EXPECT_EQ(fixture.task.package_state.load(), package_ready);
+    EXPECT_EQ(fixture.task.package_path, module_dir() + dotted);
+}
+
 TEST(download_thread_proc, failed_transfer_is_never_ready_even_without_a_digest) {
     const std::string body = package_bytes(100000);
     package_host host(body, host_fault::not_found, plan_segments(body.size(), 4)[1].first);

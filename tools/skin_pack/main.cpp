@@ -1,11 +1,13 @@
 // Packs the skin's twelve files into the zip archive that the executable
-// carries, and writes it as a C++ source holding the bytes:
-//   skin_pack SKIN_FOLDER OUTPUT.cpp
+// carries, and writes it as a C++ source holding the bytes, or as the archive
+// itself for a resource compiler when the output name ends in ".zip":
+//   skin_pack SKIN_FOLDER OUTPUT.cpp|OUTPUT.zip
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/text.h"
@@ -46,7 +48,7 @@ std::string as_source(const std::vector<std::uint8_t>& archive) {
 
 int main(int argc, char** argv) {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: skin_pack SKIN_FOLDER OUTPUT.cpp\n");
+        std::fprintf(stderr, "usage: skin_pack SKIN_FOLDER OUTPUT.cpp|OUTPUT.zip\n");
         return 2;
     }
     std::string folder = argv[1];
@@ -67,7 +69,12 @@ int main(int argc, char** argv) {
     // Written beside the target and renamed, so a failed run leaves no half file.
     std::string temporary = std::string(argv[2]) + ".tmp";
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << as_source(writer.finish());
+    const std::vector<std::uint8_t> archive = writer.finish();
+    if (std::string_view(argv[2]).ends_with(".zip")) {
+        out.write(reinterpret_cast<const char*>(archive.data()), static_cast<std::streamsize>(archive.size()));
+    } else {
+        out << as_source(archive);
+    }
     out.close();
     std::error_code error;
     if (!out || (std::filesystem::rename(temporary, argv[2], error), error)) {

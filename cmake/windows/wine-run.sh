@@ -1,0 +1,12 @@
+#!/bin/sh
+# Runs a Windows test program under Wine (the cross-compiling emulator of the
+# Windows build). scripts/test-windows.sh provides the prefix, the display,
+# the persistent wineserver and the locale that sets the ANSI code page;
+# Wine's own diagnostics stay off unless asked for.
+: "${WINEDEBUG:=-all}"
+export WINEDEBUG
+if [ -n "${TAMSA_WINE_LOCALE:-}" ]; then
+  LC_ALL=$TAMSA_WINE_LOCALE
+  export LC_ALL
+fi
+exec wine "$@"

@@ -1,0 +1,172 @@
+#!/usr/bin/env bash
+# Builds the 32-bit Windows program with Debian's mingw-w64 cross compilers:
+# installs what is missing, builds libcurl (HTTP and HTTPS over Schannel),
+# jsoncpp and FreeType from Debian's source packages once (cached in
+# build-win32/deps/), then the program: build-win32/TamsaUpdate.exe.
+#   scripts/build-windows.sh            the program
+#   scripts/build-windows.sh --tests    the program and the test suites
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+with_tests=OFF
+case "${1:-}" in
+  --tests) with_tests=ON ;;
+  "") ;;
+  *) echo "usage: scripts/build-windows.sh [--tests]" >&2; exit 2 ;;
+esac
+
+# Source package versions; a change rebuilds that dependency.
+curl_version=7.88.1-10+deb12u15
+jsoncpp_version=1.9.5-4
+freetype_version=2.12.1+dfsg-5+deb12u4
+httplib_version=0.11.4+ds-1+deb12u1
+
+build_dir=$root/build-win32
+deps=$build_dir/deps
+prefix=$deps/prefix
+host=i686-w64-mingw32
+jobs=2
+
+packages=(
+  g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
+  mingw-w64-i686-dev libz-mingw-w64-dev
+  dpkg-dev cmake ninja-build pkg-config g++ zlib1g-dev googletest
+)
+
+sudo_cmd() {
+  if [ "$(id -u)" -ne 0 ]; then sudo "$@"; else "$@"; fi
+}
+
+apt_get() {
+  sudo_cmd env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 "$@"
+}
+
+# apt-get source needs deb-src entries; add them beside the binary ones once.
+ensure_source_entries() {
+  if grep -rqs '^Types:.*deb-src\|^deb-src' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+    return 0
+  fi
+  echo "build-windows: adding deb-src entries"
+  sudo_cmd tee /etc/apt/sources.list.d/debian-src.sources >/dev/null <<'EOF'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm bookworm-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+
+Types: deb-src
+URIs: http://deb.debian.org/debian-security
+Suites: bookworm-security
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+EOF
+  apt_get update -qq
+}
+
+install_missing() {
+  local missing=() p
+  for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$p")
+    fi
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "build-windows: installing ${missing[*]}"
+    apt_get update -qq
+    apt_get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  fi
+}
+
+# Unpacks one source package at a pinned version into $deps/src; prints the
+# unpacked folder.
+fetch_source() {
+  local package=$1 version=$2 dir
+  mkdir -p "$deps/src/$package-$version"
+  dir=$(find "$deps/src/$package-$version" -mindepth 1 -maxdepth 1 -type d | head -n 1)
+  if [ -z "$dir" ]; then
+    (cd "$deps/src/$package-$version" && apt-get source -qq "$package=$version" >/dev/null)
+    dir=$(find "$deps/src/$package-$version" -mindepth 1 -maxdepth 1 -type d | head -n 1)
+  fi
+  [ -n "$dir" ] || { echo "build-windows: no source for $package $version" >&2; return 1; }
+  echo "$dir"
+}
+
+cmake_cross() {
+  cmake -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF "$@"
+}
+
+# libcurl with only HTTP and HTTPS, TLS through Windows' own Schannel.
+build_curl() {
+  local stamp=$prefix/.curl-$curl_version src
+  [ -f "$stamp" ] && return 0
+  echo "build-windows: building libcurl $curl_version"
+  src=$(fetch_source curl "$curl_version")
+  rm -rf "$deps/build/curl"
+  cmake_cross -S "$src" -B "$deps/build/curl" \
+    -DHTTP_ONLY=ON -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_USE_LIBSSH2=OFF \
+    -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF -DUSE_LIBIDN2=OFF \
+    -DCURL_USE_LIBPSL=OFF -DENABLE_MANUAL=OFF -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF \
+    -DCURL_DISABLE_LDAP=ON -DCURL_DISABLE_LDAPS=ON -DENABLE_UNIX_SOCKETS=OFF >/dev/null
+  cmake --build "$deps/build/curl" -j "$jobs" >/dev/null
+  cmake --install "$deps/build/curl" >/dev/null
+  touch "$stamp"
+}
+
+build_jsoncpp() {
+  local stamp=$prefix/.jsoncpp-$jsoncpp_version src
+  [ -f "$stamp" ] && return 0
+  echo "build-windows: building jsoncpp $jsoncpp_version"
+  src=$(fetch_source libjsoncpp "$jsoncpp_version")
+  rm -rf "$deps/build/jsoncpp"
+  cmake_cross -S "$src" -B "$deps/build/jsoncpp" \
+    -DBUILD_STATIC_LIBS=ON -DBUILD_OBJECT_LIBS=OFF -DJSONCPP_WITH_TESTS=OFF \
+    -DJSONCPP_WITH_POST_BUILD_UNITTEST=OFF -DJSONCPP_WITH_EXAMPLE=OFF >/dev/null
+  cmake --build "$deps/build/jsoncpp" -j "$jobs" >/dev/null
+  cmake --install "$deps/build/jsoncpp" >/dev/null
+  touch "$stamp"
+}
+
+# FreeType for the toolkit's text (drawn by the toolkit itself on both
+# systems), with zlib and nothing else.
+build_freetype() {
+  local stamp=$prefix/.freetype-$freetype_version src
+  [ -f "$stamp" ] && return 0
+  echo "build-windows: building FreeType $freetype_version"
+  src=$(fetch_source freetype "$freetype_version")
+  rm -rf "$deps/build/freetype"
+  cmake_cross -S "$src" -B "$deps/build/freetype" \
+    -DFT_REQUIRE_ZLIB=ON -DFT_DISABLE_BZIP2=ON -DFT_DISABLE_PNG=ON -DFT_DISABLE_HARFBUZZ=ON \
+    -DFT_DISABLE_BROTLI=ON -DZLIB_LIBRARY=/usr/$host/lib/libz.a -DZLIB_INCLUDE_DIR=/usr/$host/include >/dev/null
+  cmake --build "$deps/build/freetype" -j "$jobs" >/dev/null
+  cmake --install "$deps/build/freetype" >/dev/null
+  touch "$stamp"
+}
+
+# cpp-httplib for the test servers: the single header of the source package
+# (Debian's -dev package holds a header split from its compiled library).
+fetch_httplib() {
+  local stamp=$prefix/.httplib-$httplib_version src
+  [ -f "$stamp" ] && return 0
+  src=$(fetch_source cpp-httplib "$httplib_version")
+  mkdir -p "$prefix/include"
+  cp "$src/httplib.h" "$prefix/include/httplib.h"
+  touch "$stamp"
+}
+
+install_missing
+ensure_source_entries
+mkdir -p "$prefix"
+build_curl
+build_jsoncpp
+build_freetype
+if [ "$with_tests" = ON ]; then fetch_httplib; fi
+
+# Optimised (-O2; GCC 12's -O3 warns falsely about std::string copies) and
+# stripped: the program as it ships.
+cmake -S "$root" -B "$build_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" \
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DCMAKE_EXE_LINKER_FLAGS_RELEASE=-s \
+  -DTAMSA_WIN32_DEPS="$prefix" -DTAMSA_WERROR=ON -DTAMSA_BENCH=OFF -DTAMSA_TESTS="$with_tests" >/dev/null
+cmake --build "$build_dir" -j "$jobs"
+echo "build-windows: $build_dir/TamsaUpdate.exe"
