@@ -134,7 +134,7 @@ while kill -0 "$product_pid" 2>/dev/null && ! grep -q '^updater exited' "$work/p
     if [ -n "$progress" ]; then
       step "progress window is up (window $progress): downloading in four ranges"
       if [ "$auto" = 1 ]; then
-        sleep 0.3
+        sleep 0.05
         shot "$progress" "$shots/update_window.png" && step "screenshot: build/demo/update_window.png"
       fi
     fi
