@@ -44,43 +44,7 @@ head -c $((1024 * 1024 * 1024)) /dev/urandom > "$WORK/www/large.bin"
 head -c $((CAPPED_MIB * 1024 * 1024)) /dev/urandom > "$WORK/www/changed.bin"
 md5_of() { md5sum "$1" | cut -d' ' -f1; }
 
-start_nginx() {
-  local port
-  for _ in $(seq 1 10); do
-    port=$((20000 + RANDOM % 40000))
-    cat > "$WORK/nginx.conf" <<CONF
-daemon off;
-master_process off;
-worker_processes 1;
-pid $WORK/nginx.pid;
-error_log $WORK/error.log warn;
-events { worker_connections 256; }
-http {
-  access_log off;
-  sendfile on;
-  default_type application/octet-stream;
-  client_body_temp_path $WORK/t1; proxy_temp_path $WORK/t2; fastcgi_temp_path $WORK/t3;
-  uwsgi_temp_path $WORK/t4; scgi_temp_path $WORK/t5;
-  server {
-    listen 127.0.0.1:$port;
-    root $WORK/www;
-    location /limited/ { alias $WORK/www/; limit_rate $RATE; }
-  }
-}
-CONF
-    "$NGINX" -p "$WORK" -c "$WORK/nginx.conf" -e "$WORK/error.log" &
-    local pid=$!
-    for _ in $(seq 1 50); do
-      if curl -s -o /dev/null "http://127.0.0.1:$port/small.bin"; then PORT=$port; PIDS+=("$pid"); return 0; fi
-      kill -0 "$pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  done
-  echo "nginx did not start" >&2
-  exit 1
-}
+source "$ROOT/bench/nginx.sh"
 
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
@@ -164,7 +128,7 @@ resume_case() {  # label mode: one package_fetch --retries 1 against the cutting
     "$1:" "$line" "$identical" "$served" "$(ratio "$served" "$size")"
 }
 
-start_nginx
+start_nginx "$WORK" "$WORK/www" "$RATE" small.bin
 echo "nginx on 127.0.0.1:$PORT; medians of $RUNS alternating runs"
 compare "capped $RATE/connection, ${CAPPED_MIB} MiB" "http://127.0.0.1:$PORT/limited/capped.bin" capped.bin
 compare "uncapped, ${UNCAPPED_MIB} MiB" "http://127.0.0.1:$PORT/uncapped.bin" uncapped.bin

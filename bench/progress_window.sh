@@ -45,27 +45,9 @@ release=$("$ROOT/tools/sample_release/make_release.sh" --out "$WORK/release" --p
   --version 2.0.0 --from 1.0.0 --size $((SIZE_MIB * 1024 * 1024)))
 MD5=$(sed -n 's/^md5=//p' <<<"$release")
 PACKAGE=$(basename "$(sed -n 's/^package=//p' <<<"$release")")
-port=$((20000 + RANDOM % 40000))
-cat > "$WORK/nginx.conf" <<CONF
-daemon off;
-master_process off;
-worker_processes 1;
-pid $WORK/nginx.pid;
-error_log $WORK/error.log warn;
-events { worker_connections 64; }
-http {
-  access_log off;
-  sendfile on;
-  default_type application/octet-stream;
-  client_body_temp_path $WORK/t1; proxy_temp_path $WORK/t2; fastcgi_temp_path $WORK/t3;
-  uwsgi_temp_path $WORK/t4; scgi_temp_path $WORK/t5;
-  server { listen 127.0.0.1:$port; root $WORK/release/packages; }
-}
-CONF
-"$NGINX" -p "$WORK" -c "$WORK/nginx.conf" -e "$WORK/error.log" &
-PIDS+=($!)
-URL="http://127.0.0.1:$port/$PACKAGE"
-for _ in $(seq 100); do curl -s -o /dev/null -r 0-0 "$URL" && break; sleep 0.05; done
+source "$ROOT/bench/nginx.sh"
+start_nginx "$WORK" "$WORK/release/packages" 1m "$PACKAGE"
+URL="http://127.0.0.1:$PORT/$PACKAGE"
 sed -i "s|http://{host}/packages/$PACKAGE|$URL|" "$WORK/release/answer.json"
 
 "$BUILD/update_service" --answer "$WORK/release/answer.json" --packages "$WORK/release/packages" \
@@ -100,9 +82,10 @@ updater_run() {
   done
   [ -n "$hint" ] || { echo "no hint window" >&2; cat "$WORK/updater.log" >&2; exit 1; }
   sleep 0.2
-  xdotool mousemove --window "$hint" "$ok_x" "$ok_y" click 1
+  # Taken before the click, so the time of xdotool itself counts against us.
   local clicked
   clicked=$(date +%s.%N)
+  xdotool mousemove --window "$hint" "$ok_x" "$ok_y" click 1
   # The UI thread is the main thread (tid = pid); its last reading before exit counts.
   local ticks=0 line
   while kill -0 "$updater" 2>/dev/null; do

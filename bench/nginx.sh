@@ -1,0 +1,42 @@
+# Sourced by the benchmarks: starts nginx on a free loopback port serving a
+# folder, with /limited/ serving the same files at a per-connection rate.
+#   start_nginx WORK ROOT RATE PROBE_FILE
+# Sets PORT, appends nginx's pid to PIDS, and ends the script when nginx
+# does not come up.
+start_nginx() {
+  local work=$1 root=$2 rate=$3 probe=$4 port pid
+  for _ in $(seq 1 10); do
+    port=$((20000 + RANDOM % 40000))
+    cat > "$work/nginx.conf" <<CONF
+daemon off;
+master_process off;
+worker_processes 1;
+pid $work/nginx.pid;
+error_log $work/error.log warn;
+events { worker_connections 256; }
+http {
+  access_log off;
+  sendfile on;
+  default_type application/octet-stream;
+  client_body_temp_path $work/t1; proxy_temp_path $work/t2; fastcgi_temp_path $work/t3;
+  uwsgi_temp_path $work/t4; scgi_temp_path $work/t5;
+  server {
+    listen 127.0.0.1:$port;
+    root $root;
+    location /limited/ { alias $root/; limit_rate $rate; }
+  }
+}
+CONF
+    /usr/sbin/nginx -p "$work" -c "$work/nginx.conf" -e "$work/error.log" &
+    pid=$!
+    for _ in $(seq 1 50); do
+      if curl -s -o /dev/null "http://127.0.0.1:$port/$probe"; then PORT=$port; PIDS+=("$pid"); return 0; fi
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  echo "nginx did not start" >&2
+  exit 1
+}
