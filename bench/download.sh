@@ -44,9 +44,8 @@ head -c $((1024 * 1024 * 1024)) /dev/urandom > "$WORK/www/large.bin"
 head -c $((CAPPED_MIB * 1024 * 1024)) /dev/urandom > "$WORK/www/changed.bin"
 md5_of() { md5sum "$1" | cut -d' ' -f1; }
 
-source "$ROOT/bench/nginx.sh"
+source "$ROOT/bench/common.sh"
 
-median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
 # timed LABEL-FILE COMMAND...: runs the command, appends its wall seconds to

@@ -45,7 +45,7 @@ release=$("$ROOT/tools/sample_release/make_release.sh" --out "$WORK/release" --p
   --version 2.0.0 --from 1.0.0 --size $((SIZE_MIB * 1024 * 1024)))
 MD5=$(sed -n 's/^md5=//p' <<<"$release")
 PACKAGE=$(basename "$(sed -n 's/^package=//p' <<<"$release")")
-source "$ROOT/bench/nginx.sh"
+source "$ROOT/bench/common.sh"
 start_nginx "$WORK" "$WORK/release/packages" 1m "$PACKAGE"
 URL="http://127.0.0.1:$PORT/$PACKAGE"
 sed -i "s|http://{host}/packages/$PACKAGE|$URL|" "$WORK/release/answer.json"
@@ -101,7 +101,6 @@ updater_run() {
   awk -v t="$ticks" -v hz="$TICK" 'BEGIN { printf "%.3f\n", t / hz }'
 }
 
-median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 ui=() whole=() fetch=()
 for i in $(seq 1 "$RUNS"); do

@@ -105,9 +105,6 @@ class Desktop:
         return wait_until(lambda: (self.find_windows(class_name) or [None])[0], timeout,
                           f"a visible {class_name} window")
 
-    def wait_no_window(self, class_name, timeout=20):
-        wait_until(lambda: not self.find_windows(class_name), timeout, f"no visible {class_name} window")
-
     def geometry(self, window):
         out = self.run(["xdotool", "getwindowgeometry", "--shell", str(window)])
         values = dict(line.split("=", 1) for line in out.split())
@@ -203,10 +200,6 @@ class UpdateService:
 
     def restore_package(self):
         os.rename(self.package + ".away", self.package)
-
-    def requests(self):
-        with open(self.log_path) as f:
-            return f.read()
 
 
 def make_scratch(prefix):

@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -98,20 +99,26 @@ bool is_plain_name(const std::string& name) {
 }
 
 // Serves one package file at most rate bytes per second; httplib cuts the
-// byte range a request asks for out of the sized provider.
+// byte range a request asks for out of the sized provider, which reads only
+// the slices it sends.
 void serve_throttled(const std::string& path, long long rate, httplib::Response& res) {
-    std::string body;
-    if (!read_file(path, body)) {
+    auto file = std::make_shared<std::ifstream>(path, std::ios::binary);
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    if (!*file || error) {
         res.status = 404;
         return;
     }
-    auto content = std::make_shared<std::string>(std::move(body));
     const std::size_t slice = static_cast<std::size_t>(std::max<long long>(1, rate / 20));
-    res.set_content_provider(content->size(), "application/octet-stream",
-                             [content, slice](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-                                 const std::size_t n = std::min(slice, length);
+    res.set_content_provider(static_cast<std::size_t>(size), "application/octet-stream",
+                             [file, slice](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                                 std::string buffer(std::min(slice, length), '\0');
+                                 file->seekg(static_cast<std::streamoff>(offset));
+                                 if (!file->read(buffer.data(), static_cast<std::streamsize>(buffer.size()))) {
+                                     return false;  // the file shrank under us: end the response
+                                 }
                                  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-                                 return sink.write(content->data() + offset, n);
+                                 return sink.write(buffer.data(), buffer.size());
                              });
 }
 

@@ -1,5 +1,10 @@
-# Sourced by the benchmarks: starts nginx on a free loopback port serving a
-# folder, with /limited/ serving the same files at a per-connection rate.
+# Sourced by the benchmarks: what they all need.
+
+# The median of the numbers given.
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+# Starts nginx on a free loopback port serving a folder, with /limited/
+# serving the same files at a per-connection rate.
 #   start_nginx WORK ROOT RATE PROBE_FILE
 # Sets PORT, appends nginx's pid to PIDS, and ends the script when nginx
 # does not come up.
