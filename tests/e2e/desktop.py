@@ -75,7 +75,7 @@ class Desktop:
         self.env.pop("https_proxy", None)
         self.wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        wait_until(self._wm_running, 10, "openbox to manage the display")
+        wait_until(self._wm_running, 30, "openbox to manage the display")
         return self
 
     def _wm_running(self):
@@ -119,6 +119,13 @@ class Desktop:
         self.run(["xdotool", "mousemove", "--window", str(window), str(x), str(y)])
         time.sleep(0.05)
         self.run(["xdotool", "click", "1"])
+
+    def double_click(self, window, x, y):
+        """Two clicks in one xdotool call, so a busy machine cannot stretch them
+        apart beyond the double-click time."""
+        self.run(["xdotool", "mousemove", "--window", str(window), str(x), str(y)])
+        time.sleep(0.05)
+        self.run(["xdotool", "click", "--repeat", "2", "--delay", "60", "1"])
 
     def key(self, window, keys):
         """Activates the window and types keys (xdotool names: Return, Escape, alt+F4)."""

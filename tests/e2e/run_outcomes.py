@@ -421,8 +421,7 @@ def case_caption_drag_and_maximise(run, shots):
                        "the hint window to move")
     expect(abs(moved[0] - (x0 - 100)) <= 12 and abs(moved[1] - (y0 + 80)) <= 12,
            f"dragged from {x0},{y0} by -100,+80 but the window is at {moved[0]},{moved[1]}")
-    run.desktop.click(hint, grab_x, grab_y)
-    run.desktop.run(["xdotool", "click", "1"])
+    run.desktop.double_click(hint, grab_x, grab_y)
     work = run.desktop.run(["xprop", "-root", "_NET_WORKAREA"]).split("=")[1].split(",")
     work_w, work_h = int(work[2]), int(work[3])
     wait_until(lambda: run.desktop.geometry(hint)[2:] == (work_w, work_h), 10,
@@ -430,8 +429,7 @@ def case_caption_drag_and_maximise(run, shots):
     if shots:
         run.desktop.screenshot(hint, os.path.join(shots, "hint_maximised_x11.png"))
     # A second double-click restores the size, and the buttons are where the layout puts them.
-    run.desktop.click(hint, grab_x, grab_y)
-    run.desktop.run(["xdotool", "click", "1"])
+    run.desktop.double_click(hint, grab_x, grab_y)
     wait_until(lambda: run.desktop.geometry(hint)[2:] == (width, height), 10, "the hint window to be restored")
     run.click_control(HINT, "HintUpdateWnd.xml", "closebtn")
     expect(run.finish(timeout=20) == 0, "exit code")

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/temp_dir.h"
 #include "tests/toolkit/zip_test_archive.h"
 
 namespace {
@@ -46,9 +47,9 @@ protected:
 
     fs::path make_folder() {
         static std::atomic<int> counter{0};
+        // Parallel test processes must never share a folder: a random token.
         folder_ = fs::temp_directory_path() /
-                  ("skin_resources_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-                   std::to_string(counter++) + "_" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+                  ("skin_resources_test_" + test_support::random_token() + "_" + std::to_string(counter++));
         fs::create_directories(folder_);
         return folder_;
     }
