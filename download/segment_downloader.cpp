@@ -18,9 +18,9 @@ namespace {
 constexpr int MAX_WAIT_MS = 1000;
 // libcurl's receive buffer per transfer.
 constexpr long RECEIVE_BUFFER_BYTES = 64 * 1024;
-// libcurl's chunks are gathered into writes of this size: fewer system calls,
-// and still a small, fixed amount of memory per segment.
-constexpr std::size_t WRITE_BLOCK_BYTES = 128 * 1024;
+// libcurl's chunks (16 KiB at most here) are gathered into writes of this
+// size: fewer system calls for a small, fixed amount of memory per segment.
+constexpr std::size_t WRITE_BLOCK_BYTES = 64 * 1024;
 constexpr long MAX_REDIRECTS = 5;
 
 bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {

@@ -45,9 +45,10 @@ void unregister_window(window_handle window);
 bool is_registered_window(window_handle window);
 
 // Queues a message for the thread that owns the window; safe from any thread.
-// A handle not registered in this process is taken for another program's
-// window and the message goes to post_foreign_message, whose result is
-// returned. False for handle 0 and for a window whose thread has ended.
+// Only this process's windows: false for handle 0, for a handle not
+// registered here and for a window whose thread has ended. Another program's
+// window is reached through post_foreign_message, so a program that never
+// talks to one (a download tool) does not carry the window system's client.
 bool post_message(window_handle window, std::uint32_t id, wparam w, lparam l);
 // Calls the window's handler at once on the calling thread; 0 when unknown.
 lresult send_message(window_handle window, std::uint32_t id, wparam w, lparam l);

@@ -18,8 +18,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/foreign_window.h"
-
 namespace platform {
 namespace {
 
@@ -225,7 +223,7 @@ bool is_registered_window(window_handle window) {
 bool post_message(window_handle window, std::uint32_t id, wparam w, lparam l) {
     if (window == 0) return false;
     window_entry entry;
-    if (!find_window(window, entry)) return post_foreign_message(window, id, w, l);
+    if (!find_window(window, entry)) return false;
     return entry.queue->push({window, id, w, l});
 }
 

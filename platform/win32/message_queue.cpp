@@ -12,8 +12,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/foreign_window.h"
-
 namespace platform {
 namespace {
 
@@ -184,12 +182,11 @@ bool is_registered_window(window_handle window) {
     return find_window(window, entry);
 }
 
-// PostMessageW serves our windows and other programs' alike; it fails for
-// handle 0 here (a thread message is not what callers mean) and for a window
-// whose thread has ended.
+// Our windows only, as on every system; handle 0 fails too (a thread message
+// is not what callers mean), and so does a window whose thread has ended.
 bool post_message(window_handle window, std::uint32_t id, wparam w, lparam l) {
     if (window == 0) return false;
-    if (!is_registered_window(window)) return post_foreign_message(window, id, w, l);
+    if (!is_registered_window(window)) return false;
     return ::PostMessageW(reinterpret_cast<HWND>(window), id, w, l) != 0;
 }
 

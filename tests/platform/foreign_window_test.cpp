@@ -64,13 +64,14 @@ TEST_F(product_window, receives_the_private_message_with_its_data) {
     EXPECT_EQ(event.xclient.data.l[2], -5);
 }
 
-TEST_F(product_window, post_message_to_an_unregistered_handle_goes_to_the_x_window) {
+TEST_F(product_window, is_reached_only_through_the_foreign_route) {
     ASSERT_FALSE(platform::is_registered_window(window_));
-    ASSERT_TRUE(platform::post_message(window_, 0x8001, 0, 0));
+    EXPECT_FALSE(platform::post_message(window_, 0x8001, 0, 0)) << "post_message serves this process's windows";
+    ASSERT_TRUE(platform::post_foreign_message(window_, 0x8002, 0, 0));
     XEvent event{};
     ASSERT_TRUE(
         next_event(event, [&](const XEvent& e) { return e.type == ClientMessage && e.xclient.window == window_; }));
-    EXPECT_EQ(event.xclient.data.l[0], 0x8001);
+    EXPECT_EQ(event.xclient.data.l[0], 0x8002) << "only the foreign post arrived";
 }
 
 TEST_F(product_window, show_and_raise_maps_it_and_asks_for_activation) {

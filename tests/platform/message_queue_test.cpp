@@ -129,7 +129,7 @@ TEST_F(message_queue, handles_are_unique_and_never_reused) {
     platform::unregister_window(X_ID);
 }
 
-TEST_F(message_queue, posting_to_an_unknown_handle_fails_without_such_x_window) {
+TEST_F(message_queue, posting_to_a_handle_not_of_this_process_fails) {
     recording_handler handler;
     const auto window = make_window(&handler);
     platform::unregister_window(window);

@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/foreign_window.h"
 #include "platform/message_queue.h"
 #include "private_desktop.h"
 #include "tests/support/child_process.h"
@@ -730,8 +731,8 @@ TEST_F(x11_display, the_sample_product_honours_its_quit_message_unless_told_to_i
         test_support::child_process product;
         const window_handle window = start_product(product, args);
         ASSERT_NE(window, 0u);
-        ASSERT_TRUE(post_message(window, 1234, 0, 0)) << "another message is only recorded";
-        ASSERT_TRUE(post_message(window, 4321, 0, 0));
+        ASSERT_TRUE(post_foreign_message(window, 1234, 0, 0)) << "another message is only recorded";
+        ASSERT_TRUE(post_foreign_message(window, 4321, 0, 0));
         const bool ended = test_support::eventually([&] { return product.ended(); }, std::chrono::seconds(3));
         EXPECT_EQ(ended, !c.ignore) << "ignore " << c.ignore;
         const std::string record = test_support::read_file(dir.file("record.txt"));

@@ -21,6 +21,8 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 start_service() {
   local what=$1
   shift
+  # The last service's port line must not be read as this one's.
+  rm -f "$work/out"
   "$service" --answer "$work/answer.json" --packages "$work/packages" "$@" > "$work/out" 2> "$work/err" &
   pid=$!
   port=
