@@ -24,16 +24,17 @@ bool option_value(const std::string& arg, const char* name, std::string& value) 
 constexpr std::size_t RECENT_LINES = 8;
 
 // Opens a file for appending; on Windows the UTF-8 path goes through the
-// wide interface, so that any folder name works.
+// wide interface, so that any folder name works. Binary mode: lines end
+// in "\n" on every system.
 FILE* open_for_append(const std::string& path) {
 #ifdef _WIN32
     const int length = ::MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0);
     if (length <= 0) return nullptr;
     std::wstring wide(static_cast<std::size_t>(length), L'\0');
     if (::MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, wide.data(), length) != length) return nullptr;
-    return ::_wfopen(wide.c_str(), L"a");
+    return ::_wfopen(wide.c_str(), L"ab");
 #else
-    return std::fopen(path.c_str(), "a");
+    return std::fopen(path.c_str(), "ab");
 #endif
 }
 

@@ -6,8 +6,11 @@
 // updater does to its window (the quit message, WM_ENABLE, activation and
 // showing) as one line each to a record file. Options: sample_product_common.h;
 // without --quit-id the quit message is the registered one.
-#include <shellapi.h>
+// windows.h first: shellapi.h builds on its types.
+// clang-format off
 #include <windows.h>
+#include <shellapi.h>
+// clang-format on
 
 #include <cstdint>
 #include <cstdio>

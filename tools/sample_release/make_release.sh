@@ -47,7 +47,9 @@ mkdir -p "$out/packages"
 
 # The Windows installer: a batch file. Its folder is written into it as it
 # is, so characters that cmd reads as syntax are refused. Remarks after its
-# last command pad it (cmd never reads past "exit").
+# last command pad it (cmd never reads past "exit"). A failed move is told
+# by "if errorlevel" (Wine's cmd runs "||" after a redirected command even
+# when it succeeded).
 windows_package() {
   case "$windows_dir" in
     *[\"%\&\|\<\>^!]*) echo "make_release.sh: the Windows folder may not hold \" % & | < > ^ !" >&2; exit 2 ;;
@@ -58,7 +60,8 @@ windows_package() {
     printf 'rem Installer of the sample product, version %s.\r\n' "$version"
     printf 'set "product_dir=%s"\r\n' "$windows_dir"
     printf '>"%%product_dir%%\\version.txt.new" echo %s\r\n' "$version"
-    printf 'move /y "%%product_dir%%\\version.txt.new" "%%product_dir%%\\version.txt" >nul || exit 1\r\n'
+    printf 'move /y "%%product_dir%%\\version.txt.new" "%%product_dir%%\\version.txt" >nul\r\n'
+    printf 'if errorlevel 1 exit 1\r\n'
     printf '>>"%%product_dir%%\\install.log" echo installed %s from %%~f0\r\n' "$version"
     printf 'exit 0\r\n'
   } >"$package"
