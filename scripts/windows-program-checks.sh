@@ -320,7 +320,8 @@ run_update() {
   cp "$dir/release/packages/sample-setup-2.0.bat" "$e2e/www/packages/"
   sed "s/{host}/127.0.0.1:$e2e_port/" "$dir/release/answer.json" >"$e2e/answer.json"
   package_md5=$(sed -n 's/^md5=//p' "$dir/release.out")
-  local product_args=(--version=1.0 --prod=Sample --channel=sample --updater="$(win_path "$dir/app/TamsaUpdate.exe")"
+  # A product name with a blank: the product quotes it on the updater's command line.
+  local product_args=(--version=1.0 --prod="Sample Product" --channel=sample --updater="$(win_path "$dir/app/TamsaUpdate.exe")"
     --record="$(win_path "$record")")
   if [ "$product_mode" = ignore ]; then product_args+=(--ignore-quit); fi
   # The updater inherits the product's standard error: its log lines land
@@ -345,6 +346,10 @@ run_update() {
   if ! product_window=$(wait_window "$product_class"); then
     fail "$name: the product's window is not on the display"
     return
+  fi
+  # The updater asked for the product's switches as the product gave them.
+  if ! grep -qE "search\?channel=sample&product=Sample(%20| )Product&ver=1\.0&" "$e2e/logs/access.log"; then
+    fail "$name: the update query does not carry the product's switches: $(grep search "$e2e/logs/access.log" | tail -n 1)"
   fi
   # The updater is found by its path, as the search for its end does.
   if ! ps -eo args= | grep -qiF -f "$dir/updater.pattern"; then
