@@ -148,7 +148,8 @@ private:
     static LRESULT CALLBACK window_proc(HWND hwnd, UINT id, WPARAM w, LPARAM l) {
         if (id == WM_NCCREATE) {
             const auto* create = reinterpret_cast<const CREATESTRUCTW*>(l);
-            ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+            // The result is the previous value (none yet), not a success.
+            (void)::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
         }
         auto* self = reinterpret_cast<product*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
         if (self == nullptr || self->window_ == nullptr) return ::DefWindowProcW(hwnd, id, w, l);
