@@ -11,14 +11,18 @@
 #    second exits at once with 0 and asks nothing.
 # 3. A package over HTTPS through Schannel (package_fetch.exe, the updater's
 #    own download job) from nginx with a self-signed certificate.
-# 4. The whole update, as a person does it: a Win32 product window, nginx as
-#    the update service, the hint window's OK, the progress window, the
-#    product quitting on its message (or terminated when it ignores it), the
-#    installer run; and the update declined with Cancel.
-# TAMSA_WINE_SHOTS=DIR saves pictures of the windows there.
+# 4. The whole update, as a person does it: the Win32 sample product starts
+#    the updater, nginx is the update service; the hint window's OK, the
+#    progress window, the product quitting on its message (or terminated
+#    2 s after it when it ignores it), the installer writing the new
+#    version; and the update declined with Cancel. The product's record
+#    shows what the updater did to its window.
+# TAMSA_WINE_SHOTS=DIR saves pictures of the product's window with the
+# updater's windows over it there.
 set -euo pipefail
 exe=$(realpath "$1")
 build_dir=$(dirname "$exe")
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d /tmp/tamsa-wincheck.XXXXXX)
 pids=()
 cleanup() {
@@ -39,14 +43,19 @@ run_wine() {
   if [ -n "${TAMSA_WINE_LOCALE:-}" ]; then LC_ALL=$TAMSA_WINE_LOCALE wine "$@"; else wine "$@"; fi
 }
 
-# Waits up to 10 s for a file to hold a line matching a pattern.
-wait_for_line() {
-  local file=$1 pattern=$2 i
-  for i in $(seq 1 100); do
+# Waits up to $3 seconds for a file to hold a line matching a pattern.
+wait_for_line_for() {
+  local file=$1 pattern=$2 seconds=$3 i
+  for i in $(seq 1 $((seconds * 10))); do
     if grep -q -- "$pattern" "$file" 2>/dev/null; then return 0; fi
     sleep 0.1
   done
   return 1
+}
+
+# The same, up to 10 s.
+wait_for_line() {
+  wait_for_line_for "$1" "$2" 10
 }
 
 # ---- 0. the file ----
@@ -176,22 +185,23 @@ else
 fi
 
 # ---- 4. the whole update ----
+# The Win32 sample product starts the updater itself, as a product does: its
+# window, its registered quit message, its HWND on the updater's command
+# line. It records what the updater does to its window (record lines:
+# tools/sample_product). Each run has its own product folder, into which its
+# installer (tools/sample_release/make_release.sh --windows-dir) writes the
+# new version.
 # The button centres of skin/HintUpdateWnd.xml (okbtn, cancelbtn).
 ok_button=(153 154)
 cancel_button=(259 154)
-program_class=tamsaupdate.exe
-quit_id=1025
+updater_class=tamsaupdate.exe
+product_class=sampleproduct.exe
+# A point of the product's window that the updater's windows, centred over
+# it, leave free.
+product_free_point=(20 390)
 e2e=$work/e2e
 mkdir -p "$e2e/www/packages" "$e2e/logs"
-# The installer: a batch file that notes its run beside itself; the padding
-# after its "exit" makes the download take a few ranged requests.
-package="$e2e/www/packages/sample-setup-2.0.bat"
-printf '@echo off\r\necho installed 2.0>>"%%~dp0install.log"\r\nexit 0\r\n' >"$package"
-yes 'rem padding of the sample installer' | head -c 1500000 >>"$package" || true
-package_md5=$(md5sum "$package" | cut -d' ' -f1)
 e2e_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-printf '{"code": 0, "data": {"version": "2.0", "min_ver": "1.0", "blockurl": [{"url": "http://127.0.0.1:%s/packages/sample-setup-2.0.bat", "md5": "%s", "type": 1, "ver_range": "1.0-2.0"}]}}' \
-  "$e2e_port" "$package_md5" >"$e2e/answer.json"
 cat >"$e2e/nginx.conf" <<CONF
 daemon off;
 master_process off;
@@ -211,13 +221,18 @@ CONF
 pids+=($!)
 sleep 0.5
 
-# The first visible window of the program other than $1, waited for up to
-# 20 s. Wine names the class after the program file; the title is no help,
-# since Wine writes it in the locale's encoding.
+# A host path as the Windows program sees it: Wine's drive Z: is the root.
+win_path() {
+  printf 'Z:%s' "${1//\//\\}"
+}
+
+# The first visible window of a class other than $2, waited for up to 20 s.
+# Wine names the class after the program file; the title is no help, since
+# Wine writes it in the locale's encoding.
 wait_window() {
-  local other=${1:-none} i id
+  local class=$1 other=${2:-none} i id
   for i in $(seq 1 200); do
-    id=$(xdotool search --onlyvisible --classname "$program_class" 2>/dev/null | grep -vx -- "$other" | head -n 1 || true)
+    id=$(xdotool search --onlyvisible --classname "$class" 2>/dev/null | grep -vx -- "$other" | head -n 1 || true)
     if [ -n "$id" ]; then
       echo "$id"
       return 0
@@ -242,78 +257,195 @@ wait_end() {
   return 1
 }
 
+# Waits up to $2 seconds until no process runs the program whose Windows
+# path is in the file $1 (Wine shows a program's Windows command line as
+# its process's arguments). The path is read from a file, so that this
+# search never finds itself.
+wait_program_gone() {
+  local pattern_file=$1 seconds=$2 i
+  for i in $(seq 1 $((seconds * 10))); do
+    if ! ps -eo args= | grep -qiF -f "$pattern_file"; then return 0; fi
+    sleep 0.1
+  done
+  return 1
+}
+
+# A picture of the screen around windows (ids after the file name): the
+# product's window with ours over it or beside it.
 shot() {
-  if [ -n "${TAMSA_WINE_SHOTS:-}" ]; then
-    mkdir -p "$TAMSA_WINE_SHOTS"
-    import -window "$1" "$TAMSA_WINE_SHOTS/$2" 2>/dev/null || echo "windows-program-checks: no picture $2"
+  [ -n "${TAMSA_WINE_SHOTS:-}" ] || return 0
+  local file=$1 left=100000 top=100000 right=0 bottom=0 window X Y WIDTH HEIGHT WINDOW SCREEN
+  shift
+  for window in "$@"; do
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    left=$((X < left ? X : left)) top=$((Y < top ? Y : top))
+    right=$((X + WIDTH > right ? X + WIDTH : right)) bottom=$((Y + HEIGHT > bottom ? Y + HEIGHT : bottom))
+  done
+  mkdir -p "$TAMSA_WINE_SHOTS"
+  import -window root -crop "$((right - left))x$((bottom - top))+${left}+${top}" +repage "$TAMSA_WINE_SHOTS/$file" \
+    2>/dev/null || echo "windows-program-checks: no picture $file"
+}
+
+# The record's line numbers matching a pattern, one a line.
+record_lines() {
+  grep -n -- "$2" "$1" 2>/dev/null | cut -d: -f1 || true
+}
+
+# The product was disabled while our windows were open and enabled after.
+expect_enabled_again() {
+  local name=$1 record=$2 disabled enabled
+  disabled=$(record_lines "$record" '^message WM_ENABLE 10 0 0$' | head -n 1)
+  enabled=$(record_lines "$record" '^message WM_ENABLE 10 1 0$' | tail -n 1)
+  if [ -z "$disabled" ] || [ -z "$enabled" ] || [ "$disabled" -gt "$enabled" ]; then
+    fail "$name: the product was not disabled while the windows ran and enabled after: $(tr '\n' '|' <"$record")"
+    return 1
   fi
 }
 
-# One run: the product (obeying or ignoring its quit message), the updater,
-# and the button pressed in the hint window (ok or cancel).
+# One run: the product (obeying or ignoring its quit message) starts the
+# updater; the button pressed in the hint window (ok or cancel).
 run_update() {
   local name=$1 product_mode=$2 button=$3
-  local dir=$e2e/$1 hwnd hint progress product updater
+  local dir=$e2e/$1 hint progress product product_window package_md5 line asked ended waited
+  local record=$dir/product.record
   mkdir -p "$dir/app" "$dir/product"
   cp "$exe" "$dir/app/"
-  cp "$build_dir/win32_test_child.exe" "$dir/product/Product.exe"
+  cp "$build_dir/sample_product.exe" "$dir/product/SampleProduct.exe"
+  printf '1.0\r\n' >"$dir/product/version.txt"
   printf '[UPDATE]\r\nis_test=1\r\nhost=127.0.0.1:%s\r\n' "$e2e_port" >"$dir/app/update.ini"
-  run_wine "$dir/product/Product.exe" window "$quit_id" "$product_mode" >"$dir/product.out" 2>/dev/null &
+  printf '%s\n' "$(win_path "$dir/app/TamsaUpdate.exe")" >"$dir/updater.pattern"
+  # This run's release: an installer that writes into this run's product folder.
+  "$source_dir/tools/sample_release/make_release.sh" --out "$dir/release" --windows-dir "$(win_path "$dir/product")" \
+    --version 2.0 --from 1.0 --size 1500000 >"$dir/release.out"
+  cp "$dir/release/packages/sample-setup-2.0.bat" "$e2e/www/packages/"
+  sed "s/{host}/127.0.0.1:$e2e_port/" "$dir/release/answer.json" >"$e2e/answer.json"
+  package_md5=$(sed -n 's/^md5=//p' "$dir/release.out")
+  # A product name with a blank: the product quotes it on the updater's command line.
+  local product_args=(--version=1.0 --prod="Sample Product" --channel=sample --updater="$(win_path "$dir/app/TamsaUpdate.exe")"
+    --record="$(win_path "$record")")
+  if [ "$product_mode" = ignore ]; then product_args+=(--ignore-quit); fi
+  # The updater inherits the product's standard error: its log lines land
+  # in product.err.
+  (cd "$dir/product" && WINEDEBUG=-all,+debugstr run_wine SampleProduct.exe "${product_args[@]}" \
+    >"$dir/product.out" 2>"$dir/product.err") &
   product=$!
   pids+=($product)
-  if ! wait_for_line "$dir/product.out" '^[0-9]'; then
+  if ! wait_for_line "$dir/product.out" '^window [0-9]'; then
     fail "$name: the product made no window"
     return
   fi
-  hwnd=$(head -n 1 "$dir/product.out" | tr -d '\r')
-  (cd "$dir/app" && WINEDEBUG=-all,+debugstr run_wine TamsaUpdate.exe -channel=sample -prod=Sample \
-    -exename=Product.exe -ver=1.0 -quitmsgid="$quit_id" -hwnd="$hwnd" >"$dir/updater.out" 2>"$dir/updater.err") &
-  updater=$!
-  pids+=($updater)
-  if ! hint=$(wait_window); then
-    fail "$name: no hint window"
-    tail -n 5 "$dir/updater.err" >&2
+  if ! wait_for_line "$record" '^updater started '; then
+    fail "$name: the product did not start the updater: $(cat "$dir/product.err")"
     return
+  fi
+  if ! hint=$(wait_window "$updater_class"); then
+    fail "$name: no hint window"
+    tail -n 5 "$dir/product.err" >&2
+    return
+  fi
+  if ! product_window=$(wait_window "$product_class"); then
+    fail "$name: the product's window is not on the display"
+    return
+  fi
+  # The updater asked for the product's switches as the product gave them.
+  if ! grep -qE "search\?channel=sample&product=Sample(%20| )Product&ver=1\.0&" "$e2e/logs/access.log"; then
+    fail "$name: the update query does not carry the product's switches: $(grep search "$e2e/logs/access.log" | tail -n 1)"
+  fi
+  # The updater is found by its path, as the search for its end does.
+  if ! ps -eo args= | grep -qiF -f "$dir/updater.pattern"; then
+    fail "$name: no process runs $(cat "$dir/updater.pattern")"
+  fi
+  if ! wait_for_line "$record" '^message WM_ENABLE 10 0 0$'; then
+    fail "$name: the product was not disabled while the hint window is up: $(tr '\n' '|' <"$record")"
   fi
   sleep 0.5
-  if [ "$name" = accept ]; then shot "$hint" hint_window_wine.png; fi
-  if [ "$button" = ok ]; then
-    xdotool mousemove --window "$hint" "${ok_button[@]}" click 1
+  if [ "$name" = accept ]; then shot hint_window_wine.png "$product_window" "$hint"; fi
+  if [ "$button" = cancel ]; then
+    xdotool mousemove --window "$hint" "${cancel_button[@]}" click 1
+    if ! wait_for_line "$record" '^updater exited'; then
+      fail "$name: the updater still runs after Cancel"
+      return
+    fi
+    # Input reaches the product again.
+    xdotool mousemove --window "$product_window" "${product_free_point[@]}" click 1
+    wait_for_line "$record" '^input accepted$' || fail "$name: the product takes no input after the updater ended"
+    # The product's last activation change made it the active window (the
+    # system may activate it as our window closes, before the updater asks).
+    local activation
+    activation=$(grep '^message WM_ACTIVATE ' "$record" | tail -n 1 | cut -d' ' -f4)
+    if ! grep -qx 'updater exited 0' "$record"; then
+      fail "$name: $(grep '^updater exited' "$record")"
+    elif [ -e "$dir/product/install.log" ] || [ "$(tr -d '\r' <"$dir/product/version.txt")" != 1.0 ]; then
+      fail "$name: the installer ran"
+    elif ! kill -0 "$product" 2>/dev/null || grep -q '^quit' "$record"; then
+      fail "$name: the product was asked to quit or ended"
+    elif ! expect_enabled_again "$name" "$record"; then
+      :
+    elif [ -z "$activation" ] || [ "$activation" -eq 0 ]; then
+      fail "$name: the product was not activated after the updater ended: $(tr '\n' '|' <"$record")"
+    else
+      pass "$name: the product starts the updater, Cancel ends it with 0; the product was disabled meanwhile," \
+        "is enabled and active again and takes input, nothing installed"
+    fi
+    return
+  fi
+  xdotool mousemove --window "$hint" "${ok_button[@]}" click 1
+  if progress=$(wait_window "$updater_class" "$hint"); then
+    # The product is disabled while the progress window is up: a click on
+    # it does not reach it.
+    xdotool mousemove --window "$product_window" "${product_free_point[@]}" click 1
     if [ "$name" = accept ]; then
       sleep 1.5
-      if progress=$(wait_window "$hint"); then shot "$progress" update_window_wine.png; fi
+      shot update_window_wine.png "$product_window" "$progress"
     fi
   else
-    xdotool mousemove --window "$hint" "${cancel_button[@]}" click 1
+    fail "$name: no progress window"
   fi
-  if ! wait_end "$updater" 60; then
-    fail "$name: the updater still runs after 60 s"
-    return
-  fi
-  [ "$ended_status" -eq 0 ] || fail "$name: updater exit code $ended_status"
-  if [ "$button" = cancel ]; then
-    if [ -e "$dir/app/install.log" ]; then fail "$name: the installer ran"; fi
-    if ! kill -0 "$product" 2>/dev/null; then fail "$name: the product ended"; fi
-    pass "$name: Cancel in the hint window ends the updater with 0, the product keeps running, nothing installed"
-    return
-  fi
-  if ! wait_for_line "$dir/app/install.log" 'installed 2.0'; then
-    fail "$name: the installer did not run"
-    grep -a debugstr "$dir/updater.err" | tail -n 5 >&2
+  if [ "$product_mode" = ignore ]; then
+    if ! wait_for_line_for "$record" '^quit ignored at ' 60; then
+      fail "$name: the quit message did not reach the product"
+      return
+    fi
+    asked=$(sed -n 's/^quit ignored at //p' "$record" | tr -d '\r')
+    while kill -0 "$product" 2>/dev/null && [ $(($(date +%s%3N) - asked)) -lt 10000 ]; do sleep 0.01; done
+    ended=$(date +%s%3N)
+    waited=$((ended - asked))
+  elif ! wait_for_line_for "$record" '^quit$' 60; then
+    fail "$name: the quit message did not reach the product"
     return
   fi
   if ! wait_end "$product" 10; then
     fail "$name: the product still runs"
     return
   fi
-  local expected=7 how="quit on its message"
-  if [ "$product_mode" = ignore ]; then expected=0 how="was terminated after ignoring its message"; fi
-  if [ "$ended_status" -ne "$expected" ]; then
-    fail "$name: product exit code $ended_status, expected $expected"
+  if ! wait_for_line "$dir/product/install.log" 'installed 2.0'; then
+    fail "$name: the installer did not run"
+    grep -a debugstr "$dir/product.err" | tail -n 5 >&2
+    return
+  fi
+  if ! wait_program_gone "$dir/updater.pattern" 30; then
+    fail "$name: the updater still runs after the install"
+    return
+  fi
+  local how="quit on its message"
+  if [ "$product_mode" = ignore ]; then how="ignored its message and was terminated ${waited} ms after it"; fi
+  if [ "$product_mode" = ignore ] && { [ "$waited" -lt 1950 ] || [ "$waited" -gt 5000 ]; }; then
+    fail "$name: the product was terminated ${waited} ms after its quit message, expected 2000 ms"
+  elif [ "$product_mode" = obey ] && [ "$ended_status" -ne 0 ]; then
+    fail "$name: product exit code $ended_status"
+  elif grep -q '^input' "$record"; then
+    fail "$name: a click reached the product while the progress window was up"
+  elif ! expect_enabled_again "$name" "$record"; then
+    :
+  elif [ "$(tr -d '\r' <"$dir/product/version.txt")" != 2.0 ]; then
+    fail "$name: the product's version after the install is $(cat "$dir/product/version.txt")"
   elif [ "$(md5sum <"$dir/app/sample-setup-2.0.bat" | cut -d' ' -f1)" != "$package_md5" ]; then
     fail "$name: the package beside the program is not the one served"
+  elif grep -q 'Unhandled' "$dir/product.err"; then
+    fail "$name: a program crashed: $(grep 'Unhandled' "$dir/product.err" | head -n 1)"
   else
-    pass "$name: hint window, OK, progress window, the product $how, the package whole, the installer ran"
+    pass "$name: the product starts the updater; hint window, OK, progress window (the product disabled)," \
+      "the product $how, the package whole, the installer wrote version 2.0, the updater ended"
   fi
 }
 

@@ -1,24 +1,30 @@
 #!/usr/bin/env bash
 # Makes a sample release of the sample product for the local update service:
 # an installer package and the service's answer that offers it.
-#   make_release.sh --out DIR --product-dir DIR --version V --from V0
-#                   [--min V] [--size BYTES] [--md5 HEX]
+#   make_release.sh --out DIR (--product-dir DIR | --windows-dir WINDIR)
+#                   --version V --from V0 [--min V] [--size BYTES] [--md5 HEX]
 # DIR/packages/sample-setup-V.sh is a real installer: started by the updater,
 # it writes V into the product's version.txt, appends a line to install.log
 # and, when the product folder has a restart.sh, starts it detached (so the
 # new version comes up). Random bytes after its last command pad it to
 # --size (default 4 MiB) so that it is fetched in four ranges.
+# With --windows-dir (the Windows path of the product's folder, such as
+# 'C:\Program Files\Sample' or, under Wine, 'Z:\tmp\product') the installer
+# is DIR/packages/sample-setup-V.bat instead, for the Windows product: it
+# writes version.txt and appends to install.log the same way, and is padded
+# with remarks after its last command.
 # DIR/answer.json offers V to a product running V0 (--min sets min_ver,
 # default V0; --md5 announces a wrong digest on purpose). The answer names
 # the service as {host}, which update_service fills in. Prints the package
 # path and its MD5 digest.
 set -euo pipefail
 
-out="" product_dir="" version="" from="" min="" size=$((4 * 1024 * 1024)) md5_override=""
+out="" product_dir="" windows_dir="" version="" from="" min="" size=$((4 * 1024 * 1024)) md5_override=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --out) out=$2 ;;
     --product-dir) product_dir=$2 ;;
+    --windows-dir) windows_dir=$2 ;;
     --version) version=$2 ;;
     --from) from=$2 ;;
     --min) min=$2 ;;
@@ -28,20 +34,49 @@ while [ $# -gt 0 ]; do
   esac
   shift 2
 done
-if [ -z "$out" ] || [ -z "$product_dir" ] || [ -z "$version" ] || [ -z "$from" ]; then
-  echo "usage: make_release.sh --out DIR --product-dir DIR --version V --from V0 [--min V] [--size BYTES] [--md5 HEX]" >&2
+if [ -z "$out" ] || [ -z "$product_dir$windows_dir" ] || [ -z "$version" ] || [ -z "$from" ]; then
+  echo "usage: make_release.sh --out DIR (--product-dir DIR | --windows-dir WINDIR) --version V --from V0" \
+    "[--min V] [--size BYTES] [--md5 HEX]" >&2
   exit 2
 fi
 case "$version$from$min" in
   *[!A-Za-z0-9._-]*) echo "make_release.sh: versions are letters, digits, '.', '_' and '-'" >&2; exit 2 ;;
 esac
 [ -n "$min" ] || min=$from
-product_dir=$(cd "$product_dir" && pwd)
-case "$product_dir" in *\'*) echo "make_release.sh: the product folder's path may not hold a quote" >&2; exit 2 ;; esac
-
 mkdir -p "$out/packages"
-package="$out/packages/sample-setup-$version.sh"
-cat > "$package" <<SCRIPT
+
+# The Windows installer: a batch file. Its folder is written into it as it
+# is, so characters that cmd reads as syntax are refused. Remarks after its
+# last command pad it (cmd never reads past "exit"). A failed move is told
+# by "if errorlevel" (Wine's cmd runs "||" after a redirected command even
+# when it succeeded).
+windows_package() {
+  case "$windows_dir" in
+    *[\"%\&\|\<\>^!]*) echo "make_release.sh: the Windows folder may not hold \" % & | < > ^ !" >&2; exit 2 ;;
+  esac
+  package="$out/packages/sample-setup-$version.bat"
+  {
+    printf '@echo off\r\n'
+    printf 'rem Installer of the sample product, version %s.\r\n' "$version"
+    printf 'set "product_dir=%s"\r\n' "$windows_dir"
+    printf '>"%%product_dir%%\\version.txt.new" echo %s\r\n' "$version"
+    printf 'move /y "%%product_dir%%\\version.txt.new" "%%product_dir%%\\version.txt" >nul\r\n'
+    printf 'if errorlevel 1 exit 1\r\n'
+    printf '>>"%%product_dir%%\\install.log" echo installed %s from %%~f0\r\n' "$version"
+    printf 'exit 0\r\n'
+  } >"$package"
+  local current
+  current=$(stat -c %s "$package")
+  if [ "$size" -gt "$current" ]; then
+    yes 'rem padding of the sample installer' | sed 's/$/\r/' | head -c $((size - current)) >>"$package" || true
+  fi
+}
+
+shell_package() {
+  product_dir=$(cd "$product_dir" && pwd)
+  case "$product_dir" in *\'*) echo "make_release.sh: the product folder's path may not hold a quote" >&2; exit 2 ;; esac
+  package="$out/packages/sample-setup-$version.sh"
+  cat > "$package" <<SCRIPT
 #!/bin/sh
 # Installer of the sample product, version $version.
 product_dir='$product_dir'
@@ -52,11 +87,15 @@ if [ -x "\$product_dir/restart.sh" ]; then
 fi
 exit 0
 SCRIPT
-chmod +x "$package"
-current=$(stat -c %s "$package")
-if [ "$size" -gt "$current" ]; then
-  head -c $((size - current)) /dev/urandom >> "$package"
-fi
+  chmod +x "$package"
+  local current
+  current=$(stat -c %s "$package")
+  if [ "$size" -gt "$current" ]; then
+    head -c $((size - current)) /dev/urandom >> "$package"
+  fi
+}
+
+if [ -n "$windows_dir" ]; then windows_package; else shell_package; fi
 digest=$(md5sum "$package" | cut -d' ' -f1)
 announced=${md5_override:-$digest}
 

@@ -1,14 +1,9 @@
-// sample_product: plays the product that starts TamsaUpdate, the way a
-// product team integrates it on X11. It opens its own window, starts the
-// updater with its window id and private quit message, honours the quit
-// message, greys its window and ignores input while the updater has it
-// disabled (WM_ENABLE), and writes every client message it receives as one
-// line to a record file.
-//
-//   sample_product [--version=V] [--prod=NAME] [--channel=C] [--url=PAGE]
-//                  [--quit-id=N] [--updater=PATH | --no-updater]
-//                  [--updater-args="ARGS"] [--ignore-quit] [--no-window]
-//                  [--record=FILE]
+// sample_product on X11: plays the product that starts TamsaUpdate, the way
+// a product team integrates it. It opens its own window, starts the updater
+// with its window id and private quit message, honours the quit message,
+// greys its window and ignores input while the updater has it disabled
+// (WM_ENABLE), and writes every client message it receives as one line to
+// a record file. Options: sample_product_common.h.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -24,66 +19,18 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <deque>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "sample_product_common.h"
 
 extern char** environ;
 
 namespace {
 
+using sample_product::options;
+
 constexpr long WM_ENABLE = 0x000A;
-
-struct options {
-    std::string version = "1.0.0";
-    std::string product = "SampleProduct";
-    std::string channel = "sample";
-    std::string url = "http://127.0.0.1/downLoad.html";
-    long quit_id = 49374;
-    std::string updater;  // empty: TamsaUpdate beside this program
-    bool start_updater = true;
-    std::string updater_args;
-    bool ignore_quit = false;
-    bool window = true;
-    std::string record;
-};
-
-// The text after "--name=" when arg is that option.
-bool option_value(const std::string& arg, const char* name, std::string& value) {
-    const std::string prefix = std::string("--") + name + "=";
-    if (arg.compare(0, prefix.size(), prefix) != 0) return false;
-    value = arg.substr(prefix.size());
-    return true;
-}
-
-bool parse(int argc, char** argv, options& out) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        std::string value;
-        if (option_value(arg, "version", out.version) || option_value(arg, "prod", out.product) ||
-            option_value(arg, "channel", out.channel) || option_value(arg, "url", out.url) ||
-            option_value(arg, "updater", out.updater) || option_value(arg, "updater-args", out.updater_args) ||
-            option_value(arg, "record", out.record)) {
-            continue;
-        }
-        if (option_value(arg, "quit-id", value)) {
-            char* end = nullptr;
-            out.quit_id = std::strtol(value.c_str(), &end, 10);
-            if (end == value.c_str() || *end != '\0') return false;
-        } else if (arg == "--no-updater") {
-            out.start_updater = false;
-        } else if (arg == "--ignore-quit") {
-            out.ignore_quit = true;
-        } else if (arg == "--no-window") {
-            out.window = false;
-        } else {
-            std::fprintf(stderr, "sample_product: unknown option %s\n", arg.c_str());
-            return false;
-        }
-    }
-    return true;
-}
 
 std::string self_path() {
     char buffer[PATH_MAX];
@@ -91,19 +38,12 @@ std::string self_path() {
     return length > 0 ? std::string(buffer, static_cast<std::size_t>(length)) : std::string();
 }
 
-std::string dir_of(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-}
-
-std::string base_of(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
+// Path components end at '/' here.
+const std::string SEPARATORS = "/";
 
 class product {
 public:
-    explicit product(options opts) : opts_(std::move(opts)) {}
+    explicit product(options opts) : opts_(std::move(opts)), record_(opts_.record) {}
     product(const product&) = delete;
     product& operator=(const product&) = delete;
     // Leaves the display as it found it (and leak checkers quiet) on every way out.
@@ -146,17 +86,11 @@ private:
     }
 
     std::vector<std::string> updater_arguments() const {
-        std::vector<std::string> args{opts_.updater.empty() ? dir_of(self_path()) + "/TamsaUpdate" : opts_.updater};
-        if (opts_.window) args.push_back("-hwnd=" + std::to_string(window_));
-        args.push_back("-quitmsgid=" + std::to_string(opts_.quit_id));
-        args.push_back("-prod=" + opts_.product);
-        args.push_back("-channel=" + opts_.channel);
-        args.push_back("-ver=" + opts_.version);
-        args.push_back("-url=" + opts_.url);
-        args.push_back("-exename=" + base_of(self_path()));
-        std::istringstream extra(opts_.updater_args);
-        for (std::string word; extra >> word;) args.push_back(word);
-        return args;
+        const std::string self = self_path();
+        const std::string updater =
+            opts_.updater.empty() ? sample_product::dir_of(self, SEPARATORS) + "/TamsaUpdate" : opts_.updater;
+        return sample_product::updater_arguments(opts_, updater, std::to_string(window_),
+                                                 sample_product::base_of(self, SEPARATORS));
     }
 
     bool start_updater() {
@@ -188,14 +122,7 @@ private:
     }
 
     void record(const std::string& line) {
-        lines_.push_back(line);
-        if (lines_.size() > 8) lines_.pop_front();
-        if (!opts_.record.empty()) {
-            if (FILE* file = std::fopen(opts_.record.c_str(), "a")) {
-                std::fprintf(file, "%s\n", line.c_str());
-                std::fclose(file);
-            }
-        }
+        record_.add(line);
         if (display_ != nullptr) draw();
     }
 
@@ -207,7 +134,7 @@ private:
         XSetForeground(display_, gc_, BlackPixel(display_, screen));
         std::vector<std::string> text{"Sample product " + opts_.version,
                                       enabled_ ? "enabled" : "disabled by the updater", ""};
-        text.insert(text.end(), lines_.begin(), lines_.end());
+        text.insert(text.end(), record_.recent().begin(), record_.recent().end());
         int y = 20;
         for (const std::string& line : text) {
             XDrawString(display_, window_, gc_, 12, y, line.c_str(), static_cast<int>(line.size()));
@@ -226,8 +153,7 @@ private:
     // Returns false when the product is to end.
     bool on_client_message(const XClientMessageEvent& event) {
         const std::string type = atom_name(event.message_type);
-        record("message " + type + " " + std::to_string(event.data.l[0]) + " " + std::to_string(event.data.l[1]) + " " +
-               std::to_string(event.data.l[2]));
+        record(sample_product::message_line(type, event.data.l[0], event.data.l[1], event.data.l[2]));
         if (event.message_type == wm_protocols_ && static_cast<Atom>(event.data.l[0]) == wm_delete_) return false;
         if (event.message_type != private_message_) return true;
         if (event.data.l[0] == WM_ENABLE) {
@@ -275,13 +201,13 @@ private:
     Atom private_message_ = 0;
     bool enabled_ = true;
     pid_t updater_pid_ = -1;
-    std::deque<std::string> lines_;
+    sample_product::record_log record_;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
     options opts;
-    if (!parse(argc, argv, opts)) return 2;
+    if (!sample_product::parse(std::vector<std::string>(argv + 1, argv + argc), opts)) return 2;
     return product(opts).run();
 }
