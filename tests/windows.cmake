@@ -156,6 +156,9 @@ tamsa_windows_resources(win32_toolkit_tests)
 # clean their program's directory and downloads land there: each program has
 # a directory of its own, and its tests take turns. (Only the run sequence
 # takes the single-instance marker here, so its own lock covers that too.)
+# dlg_update_test builds its link case on Linux only: that case records the
+# address with a stand-in for xdg-open on PATH, while on Windows the shell
+# hands it to the system's browser.
 foreach(name dlg_base dlg_update dlg_hint_update run_sequence)
   tamsa_windows_test(win32_${name}_tests
     SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/windows/${name}_test.cpp
