@@ -14,7 +14,7 @@ sudo_cmd() {
 # wine32 comes from Debian's i386 architecture; GnuTLS is what Wine's
 # Schannel uses; the CJK font makes the windows' texts readable.
 install_wine() {
-  local wanted=(wine wine32:i386 libgnutls30:i386 xvfb x11-utils fonts-wqy-microhei python3 openssl)
+  local wanted=(wine wine32:i386 libgnutls30:i386 xvfb x11-utils fonts-wqy-microhei python3 openssl locales)
   local missing=() p
   for p in "${wanted[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
@@ -45,6 +45,22 @@ WINEPREFIX=$(mktemp -d /tmp/tamsa-wine.XXXXXX)
 export WINEPREFIX WINEARCH=win32 WINEDLLOVERRIDES="mscoree,mshtml="
 # Code page 936, as on the Chinese Windows the product's users run.
 export TAMSA_WINE_LOCALE=${TAMSA_WINE_LOCALE:-zh_CN.UTF-8}
+# Wine takes the Windows locale from the name alone, but reads Unix file
+# names in the character set of the Unix locale: one the system has not
+# generated leaves it with ASCII, and the skin's Chinese file names arrive
+# garbled. The locale is compiled once into the build folder instead.
+compile_wine_locale() {
+  local name=$TAMSA_WINE_LOCALE dir=$root/build-win32/locale
+  if [ ! -f "$dir/$name/LC_CTYPE" ]; then
+    mkdir -p "$dir"
+    localedef -i "${name%%.*}" -f "${name#*.}" "$dir/$name" || {
+      echo "test-windows: cannot compile the locale $name" >&2
+      return 1
+    }
+  fi
+  export TAMSA_WINE_LOCPATH=$dir
+}
+compile_wine_locale
 stop_wine() {
   WINEDEBUG=-all wineserver -k 2>/dev/null || true
   rm -rf "$WINEPREFIX"

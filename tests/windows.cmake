@@ -15,7 +15,7 @@ target_link_libraries(win32_httplib INTERFACE ws2_32)
 # hold only for the Linux mapping; each use says why. LOCK names a resource
 # that its tests must not share with another test at the same time.
 function(tamsa_windows_test name)
-  cmake_parse_arguments(arg "" "FILTER;LOCK" "SOURCES;LIBRARIES" ${ARGN})
+  cmake_parse_arguments(arg "" "FILTER;LOCK" "SOURCES;LIBRARIES;PROPERTIES" ${ARGN})
   add_executable(${name} ${arg_SOURCES})
   target_link_libraries(${name} PRIVATE ${arg_LIBRARIES} GTest::gtest_main)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${win32_test_dir}/${name})
@@ -26,8 +26,10 @@ function(tamsa_windows_test name)
   if(arg_LOCK)
     list(APPEND properties RESOURCE_LOCK ${arg_LOCK})
   endif()
+  list(APPEND properties ${arg_PROPERTIES})
+  # Test names come from the tests themselves, never from printed parameter bytes.
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 TEST_FILTER ${arg_FILTER}
-                       PROPERTIES ${properties})
+                       NO_PRETTY_VALUES PROPERTIES ${properties})
 endfunction()
 
 # The Win32 platform backend, with a helper program (a sleeper, a marker
@@ -88,14 +90,31 @@ tamsa_windows_test(win32_core_tests
     ${CMAKE_CURRENT_SOURCE_DIR}/core/update_task_test.cpp
   LIBRARIES tamsa_base)
 
-# The update check's settings. Its request and query suites
-# serve HTTPS with OpenSSL in the test process, which has no Windows build
-# here; the query and the Schannel download are checked end to end instead
-# against servers on the Linux side (scripts/test-windows.sh).
+# An HTTPS host on the build machine's side of 127.0.0.1 (the test programs
+# have no TLS library to serve with), up while the tests that need it run;
+# its address is in a file of this build tree, so runs never share it.
+set(win32_https_host_dir ${CMAKE_BINARY_DIR}/tests/https_host)
+# (python3 and openssl are the test machine's: scripts/test-windows.sh
+# installs them; the build itself needs neither.)
+set(win32_https_host ${CMAKE_CURRENT_SOURCE_DIR}/update_check/https_host.py)
+add_test(NAME win32_https_host.start COMMAND python3 ${win32_https_host} start ${win32_https_host_dir})
+add_test(NAME win32_https_host.stop COMMAND python3 ${win32_https_host} stop ${win32_https_host_dir})
+set_tests_properties(win32_https_host.start PROPERTIES FIXTURES_SETUP win32_https_host TIMEOUT 30)
+set_tests_properties(win32_https_host.stop PROPERTIES FIXTURES_CLEANUP win32_https_host TIMEOUT 30)
+
+# The update check: its settings, the request and the whole query against
+# in-process servers on 127.0.0.1, and the request over HTTPS through
+# Schannel against the host above.
 tamsa_windows_test(win32_update_check_tests
   SOURCES
     ${CMAKE_CURRENT_SOURCE_DIR}/update_check/update_settings_test.cpp
-  LIBRARIES tamsa_core)
+    ${CMAKE_CURRENT_SOURCE_DIR}/update_check/http_client_test.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/update_check/update_query_test.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/support/loopback_only.cpp
+  LIBRARIES tamsa_core win32_httplib
+  PROPERTIES
+    FIXTURES_REQUIRED win32_https_host
+    ENVIRONMENT TAMSA_TEST_HTTPS_HOST_FILE=${win32_https_host_dir}/address)
 target_compile_definitions(win32_update_check_tests PRIVATE TAMSA_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 
 # The package download against package hosts on 127.0.0.1 (nginx is left
@@ -114,3 +133,40 @@ tamsa_windows_test(win32_download_tests
   # The case that starts package_fetch quotes its command for a POSIX shell.
   FILTER "-resume.held_parts_go_when_the_program_ends")
 target_compile_definitions(win32_download_tests PRIVATE PACKAGE_FETCH_BINARY="$<TARGET_FILE:package_fetch>")
+
+# stb's headers by the folder name the tests use (<stb/...>), without the
+# rest of the build machine's include folder.
+set(win32_stb_dir ${CMAKE_BINARY_DIR}/stb_include)
+file(MAKE_DIRECTORY ${win32_stb_dir})
+if(NOT EXISTS ${win32_stb_dir}/stb)
+  file(CREATE_LINK /usr/include/stb ${win32_stb_dir}/stb SYMBOLIC)
+endif()
+
+# The toolkit on the off-screen display, with the skin archive as the
+# program's resource and the system's fonts found through the registry and
+# the font folder. One program for all of its test files (one link instead
+# of sixteen); each case still runs in a process of its own. The markup
+# fuzzer is not among them: it needs clang's fuzzing engine.
+file(GLOB win32_toolkit_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/toolkit/*_test.cpp)
+tamsa_windows_test(win32_toolkit_tests
+  SOURCES ${win32_toolkit_sources}
+  LIBRARIES skinui tamsa_skin ZLIB::ZLIB GTest::gmock)
+target_include_directories(win32_toolkit_tests SYSTEM PRIVATE ${win32_stb_dir})
+target_compile_definitions(win32_toolkit_tests PRIVATE TOOLKIT_SKIN_DIR="${CMAKE_SOURCE_DIR}/skin/")
+tamsa_windows_resources(win32_toolkit_tests)
+
+# The updater's windows and the run sequence that shows them. Update tasks
+# clean their program's directory and downloads land there: each program has
+# a directory of its own, and its tests take turns. (Only the run sequence
+# takes the single-instance marker here, so its own lock covers that too.)
+# dlg_update_test builds its link case on Linux only: that case records the
+# address with a stand-in for xdg-open on PATH, while on Windows the shell
+# hands it to the system's browser.
+foreach(name dlg_base dlg_update dlg_hint_update run_sequence)
+  tamsa_windows_test(win32_${name}_tests
+    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/windows/${name}_test.cpp
+    LIBRARIES tamsa_core win32_httplib
+    LOCK win32_${name}_directory)
+  target_compile_definitions(win32_${name}_tests PRIVATE TOOLKIT_SKIN_DIR="${CMAKE_SOURCE_DIR}/skin/")
+  tamsa_windows_resources(win32_${name}_tests)
+endforeach()

@@ -9,4 +9,10 @@ if [ -n "${TAMSA_WINE_LOCALE:-}" ]; then
   LC_ALL=$TAMSA_WINE_LOCALE
   export LC_ALL
 fi
+# The locale compiled for the run where the system lacks it: without it Wine
+# reads the build tree's UTF-8 file names in the wrong character set.
+if [ -n "${TAMSA_WINE_LOCPATH:-}" ]; then
+  LOCPATH=$TAMSA_WINE_LOCPATH
+  export LOCPATH
+fi
 exec wine "$@"

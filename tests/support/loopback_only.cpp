@@ -11,7 +11,11 @@ struct loopback_only {
     loopback_only() {
         for (const char* name : {"no_proxy", "NO_PROXY"}) {
             // A failure leaves the proxy in place; the tests then say so by failing.
+#ifdef _WIN32
+            (void)_putenv_s(name, "127.0.0.1,localhost,::1");
+#else
             (void)setenv(name, "127.0.0.1,localhost,::1", 1);
+#endif
         }
     }
 };

@@ -23,12 +23,8 @@ struct recorded_request {
 
 class test_server {
 public:
-    // A plain HTTP server; with a certificate and key, an HTTPS one.
+    // A plain HTTP server.
     test_server() : server_(std::make_unique<httplib::Server>()) { init(); }
-    test_server(const std::string& cert_path, const std::string& key_path)
-        : server_(std::make_unique<httplib::SSLServer>(cert_path.c_str(), key_path.c_str())) {
-        init();
-    }
     ~test_server() { stop(); }
     test_server(const test_server&) = delete;
     test_server& operator=(const test_server&) = delete;
@@ -72,6 +68,15 @@ public:
         std::unique_lock<std::mutex> guard(lock_);
         released_.wait_for(guard, std::chrono::seconds(10), [this] { return stopping_; });
     }
+
+#ifdef CPPHTTPLIB_OPENSSL_SUPPORT
+    // An HTTPS server with the certificate and key (where the test program
+    // has a TLS library to serve with).
+    test_server(const std::string& cert_path, const std::string& key_path)
+        : server_(std::make_unique<httplib::SSLServer>(cert_path.c_str(), key_path.c_str())) {
+        init();
+    }
+#endif
 
 private:
     void init() {

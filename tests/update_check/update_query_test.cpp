@@ -330,7 +330,8 @@ TEST_F(get_file_hash_test, decision_picks_the_package) {
         auto task = make_task(c.version);
         const check_result outcome = run(*task, {{200, body}});
         EXPECT_EQ(outcome.result, c.result) << c.name << "\n" << outcome.log;
-        EXPECT_EQ(task->package_url, c.url) << c.name;
+        // The address is kept in the ANSI code page (UTF-8 on Linux, GBK under code page 936).
+        EXPECT_EQ(task->package_url, utf8_to_ansi(c.url)) << c.name;
         EXPECT_EQ(task->package_md5, c.md5) << c.name;
         EXPECT_EQ(task->min_version, c.min_version) << c.name;
         const std::string expected_line = c.no_need_line ? "[TamsaUpdate]: No need update " + body + " \n" : "";

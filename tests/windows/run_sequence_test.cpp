@@ -20,6 +20,21 @@ namespace {
 
 using namespace window_test;
 
+// The package is an installer the system's shell runs: a shell script on
+// Linux, a command script on Windows.
+#ifdef _WIN32
+const std::string INSTALLER = "tool_setup.cmd";
+std::string installer_text(const std::string& marker) {
+    return "@echo installed> \"" + marker + "\"\r\n";
+}
+#else
+const std::string INSTALLER = "tool_setup.sh";
+std::string installer_text(const std::string& marker) {
+    return "#!/bin/sh\necho installed > " + marker + "\n";
+}
+#endif
+const std::string INSTALLER_PATH = "/pkg/" + INSTALLER;
+
 bool file_appears(const std::string& path) {
     for (int i = 0; i < 500; ++i) {
         if (std::filesystem::exists(path)) return true;
@@ -37,13 +52,13 @@ protected:
             GTEST_SKIP() << "another updater on this machine holds the single-instance marker";
         }
         installed_ = scratch_.file("installed.txt");
-        installer_ = "#!/bin/sh\necho installed > " + installed_ + "\n";
+        installer_ = installer_text(installed_);
         server_.server().Get("/soft/update/search", [this](const httplib::Request&, httplib::Response& res) {
-            res.set_content(R"({"code":0,"data":{"version":"2.0","blockurl":[{"url":")" +
-                                server_.url("/pkg/tool_setup.sh") + R"(","ver_range":"1.0-2.0"}]}})",
+            res.set_content(R"({"code":0,"data":{"version":"2.0","blockurl":[{"url":")" + server_.url(INSTALLER_PATH) +
+                                R"(","ver_range":"1.0-2.0"}]}})",
                             "application/json");
         });
-        server_.server().Get("/pkg/tool_setup.sh", [this](const httplib::Request&, httplib::Response& res) {
+        server_.server().Get(INSTALLER_PATH, [this](const httplib::Request&, httplib::Response& res) {
             res.set_content(installer_, "application/octet-stream");
         });
         ASSERT_TRUE(server_.start());
@@ -53,7 +68,7 @@ protected:
     void TearDown() override {
         std::error_code ignored;
         std::filesystem::remove(settings_, ignored);
-        std::filesystem::remove(module_dir() + "tool_setup.sh", ignored);
+        std::filesystem::remove(module_dir() + INSTALLER, ignored);
         reset_environment();
     }
 
@@ -63,7 +78,7 @@ protected:
     }
     bool package_requested() {
         for (const auto& request : server_.requests()) {
-            if (request.path == "/pkg/tool_setup.sh") return true;
+            if (request.path == INSTALLER_PATH) return true;
         }
         return false;
     }
