@@ -39,8 +39,13 @@ fail() {
 }
 pass() { echo "windows-program-checks: ok: $*"; }
 
+# The locale compiled by scripts/test-windows.sh, for Wine alone: with it Wine
+# reads non-ASCII file names in the right character set.
 run_wine() {
-  if [ -n "${TAMSA_WINE_LOCALE:-}" ]; then LC_ALL=$TAMSA_WINE_LOCALE wine "$@"; else wine "$@"; fi
+  local settings=()
+  if [ -n "${TAMSA_WINE_LOCALE:-}" ]; then settings+=("LC_ALL=$TAMSA_WINE_LOCALE"); fi
+  if [ -n "${TAMSA_WINE_LOCPATH:-}" ]; then settings+=("LOCPATH=$TAMSA_WINE_LOCPATH"); fi
+  env "${settings[@]}" wine "$@"
 }
 
 # Waits up to $3 seconds for a file to hold a line matching a pattern.
