@@ -78,14 +78,31 @@ install_missing() {
   fi
 }
 
+# The version to fetch: the pinned one while the archive offers it. A
+# security update replaces a version in the archive, and then the newest one
+# offered is taken instead, with a note, so a fresh machine still builds.
+offered_version() {
+  local package=$1 pinned=$2 offered newest
+  offered=$(apt-cache showsrc "$package" 2>/dev/null | sed -n 's/^Version: //p')
+  if grep -qxF -- "$pinned" <<<"$offered"; then
+    echo "$pinned"
+    return 0
+  fi
+  newest=$(sort -V <<<"$offered" | tail -n 1)
+  [ -n "$newest" ] || { echo "build-windows: the archive offers no source of $package" >&2; return 1; }
+  echo "build-windows: $package $pinned is no longer offered; building $newest" >&2
+  echo "$newest"
+}
+
 # Unpacks one source package at a pinned version into $deps/src; prints the
 # unpacked folder.
 fetch_source() {
-  local package=$1 version=$2 dir
+  local package=$1 version=$2 dir wanted
   mkdir -p "$deps/src/$package-$version"
   dir=$(find "$deps/src/$package-$version" -mindepth 1 -maxdepth 1 -type d | head -n 1)
   if [ -z "$dir" ]; then
-    (cd "$deps/src/$package-$version" && apt-get source -qq "$package=$version" >/dev/null)
+    wanted=$(offered_version "$package" "$version") || return 1
+    (cd "$deps/src/$package-$version" && apt-get source -qq "$package=$wanted" >/dev/null)
     dir=$(find "$deps/src/$package-$version" -mindepth 1 -maxdepth 1 -type d | head -n 1)
   fi
   [ -n "$dir" ] || { echo "build-windows: no source for $package $version" >&2; return 1; }

@@ -104,7 +104,7 @@ TEST(win32_message_queue, send_across_threads_runs_on_the_owner_and_returns_its_
 
 // Another program's window gets the private quit message through the same
 // post_message call.
-TEST(win32_message_queue, another_programs_window_gets_posted_messages) {
+TEST(win32_message_queue, another_programs_window_is_reached_only_through_the_foreign_route) {
     constexpr std::uint32_t QUIT = WM_USER + 321;
     win32_test::child_process product(TEST_CHILD_PATH, {"window", std::to_string(QUIT), "obey"});
     const std::string line = product.read_line();
@@ -112,7 +112,8 @@ TEST(win32_message_queue, another_programs_window_gets_posted_messages) {
     ASSERT_NE(window, 0u);
     EXPECT_TRUE(platform::foreign_window_exists(window));
     EXPECT_FALSE(platform::is_registered_window(window));
-    EXPECT_TRUE(platform::post_message(window, QUIT, 0, 0));
+    EXPECT_FALSE(platform::post_message(window, QUIT, 0, 0)) << "post_message serves this process's windows";
+    EXPECT_TRUE(platform::post_foreign_message(window, QUIT, 0, 0));
     EXPECT_TRUE(product.exited(10000)) << "the product quit on its message";
     EXPECT_TRUE(win32_test::eventually([&] { return !platform::foreign_window_exists(window); }));
     EXPECT_FALSE(platform::post_foreign_message(window, QUIT, 0, 0)) << "its window is gone";
