@@ -29,8 +29,12 @@ int segment_downloader::merge_segments() {
     if (std::fclose(target) != 0) {
         merge_failed_ = true;
     }
-    // The digest thread read the part files while the join copied them; it
-    // is done with them before they go.
+    // The digest thread read the part files while the join copied them. Each
+    // goes as soon as that thread is done with it, so the deletions overlap
+    // the rest of the digest instead of following it.
+    for (std::size_t i = 0; i + 1 < part_names_.size(); ++i) {
+        if (digest_.wait_until_done_with(i)) (void)platform::delete_file(part_names_[i]);
+    }
     package_digest_ = digest_.finish(merged_bytes_);
     for (const std::string& name : part_names_) {
         (void)platform::delete_file(name);  // a part never created simply fails here

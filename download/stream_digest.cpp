@@ -29,6 +29,8 @@ bool stream_digest::start(std::vector<std::string> paths, std::vector<std::uint6
     digest_.clear();
     digested_ = 0;
     failed_ = false;
+    done_segments_ = 0;
+    idle_ = false;
     // The standard library reports a thread it cannot create by throwing.
     try {
         thread_ = std::thread(&stream_digest::follow, this);
@@ -87,6 +89,24 @@ void stream_digest::stop() {
     thread_.join();
 }
 
+bool stream_digest::wait_until_done_with(std::size_t segment) {
+    if (!thread_.joinable()) {
+        return false;
+    }
+    std::unique_lock<std::mutex> guard(lock_);
+    progressed_.wait(guard, [&] { return done_segments_ > segment || idle_; });
+    return done_segments_ > segment;
+}
+
+void stream_digest::report(std::size_t done_segments, bool idle) {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        done_segments_ = done_segments;
+        idle_ = idle;
+    }
+    progressed_.notify_all();
+}
+
 void stream_digest::follow() {
     const std::size_t count = paths_.size();
     std::vector<std::unique_ptr<std::FILE, int (*)(std::FILE*)>> files;
@@ -123,6 +143,8 @@ void stream_digest::follow() {
                 offset = 0;
                 digested = 0;
                 failed = false;
+                done_segments_ = 0;
+                idle_ = false;
                 continue;
             }
             finishing = finishing_;
@@ -153,8 +175,10 @@ void stream_digest::follow() {
                 continue;
             }
             if (lengths_[segment] != 0 && offset == lengths_[segment]) {
+                files[segment].reset();  // done with it: its part may go now
                 ++segment;
                 offset = 0;
+                report(segment, false);
                 continue;
             }
         }
@@ -163,12 +187,15 @@ void stream_digest::follow() {
         }
         if (failed) {
             // Nothing more will be digested; wait only for the end.
+            report(segment, true);
             std::unique_lock<std::mutex> guard(lock_);
             wake_.wait(guard, [&] { return stopping_ || finishing_ || generation_ != generation; });
             if (stopping_ || finishing_) break;
         }
     }
+    files.clear();
     digest_ = context.hex_digest();
     digested_ = digested;
     failed_ = failed;
+    report(segment, true);
 }

@@ -32,10 +32,14 @@ public:
     std::string finish(std::uint64_t total_bytes);
     // Stops without a result.
     void stop();
+    // Waits until the thread has digested the segment and closed its part
+    // file, so the part can go while the rest is read. False (at once) when
+    // the thread has ended or given up, or never started.
+    bool wait_until_done_with(std::size_t segment);
 
 private:
     void follow();
-    bool read_some(std::size_t segment, std::uint64_t from, std::uint64_t to);
+    void report(std::size_t done_segments, bool idle);
 
     std::vector<std::string> paths_;
     std::vector<std::uint64_t> lengths_;
@@ -46,6 +50,10 @@ private:
     bool finishing_ = false;  // no more bytes come; digest what is there and end
     bool stopping_ = false;   // end at once
     std::uint64_t generation_ = 0;
+    // What wait_until_done_with waits for, under the lock.
+    std::condition_variable progressed_;
+    std::size_t done_segments_ = 0;  // segments digested with their part files closed, in order
+    bool idle_ = false;              // ended or given up: done_segments_ grows no more
     // Results, written by the thread and read after it has been joined.
     std::string digest_;
     std::uint64_t digested_ = 0;

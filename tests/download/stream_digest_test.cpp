@@ -8,6 +8,7 @@
 #include "download/md5.h"
 #include "download/segment_plan.h"
 #include "download_test_support.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -87,6 +88,36 @@ TEST(stream_digest, whole_file_of_unknown_length_ends_at_finish) {
     append_and_report(digest, path, 0, package.substr(0, 1000), written);
     append_and_report(digest, path, 0, package.substr(1000), written);
     EXPECT_EQ(digest.finish(package.size()), md5_of(package));
+}
+
+TEST(stream_digest, a_part_may_go_once_the_thread_is_done_with_it) {
+    const std::string package = package_bytes(50000, 23);
+    temp_dir dir;
+    const std::vector<std::string> paths{dir.file("part-0"), dir.file("part-1")};
+    for (const auto& path : paths) write_file(path, "");
+    stream_digest digest;
+    ASSERT_TRUE(digest.start(paths, {20000, 30000}));
+    std::vector<std::uint64_t> written(2, 0);
+    append_and_report(digest, paths[0], 0, package.substr(0, 20000), written[0]);
+    ASSERT_TRUE(digest.wait_until_done_with(0));
+    // Closed by the thread, so this works on every system.
+    EXPECT_TRUE(platform::delete_file(paths[0]));
+    append_and_report(digest, paths[1], 1, package.substr(20000), written[1]);
+    EXPECT_EQ(digest.finish(package.size()), md5_of(package));
+    EXPECT_FALSE(digest.wait_until_done_with(1)) << "after the end nothing is waited for";
+}
+
+TEST(stream_digest, waiting_on_a_thread_that_gave_up_returns_at_once) {
+    temp_dir dir;
+    // A part that was never created: the thread cannot read what was reported.
+    const std::vector<std::string> paths{dir.file("missing-0"), dir.file("missing-1")};
+    stream_digest digest;
+    ASSERT_TRUE(digest.start(paths, {10, 10}));
+    digest.grew(0, 10);
+    EXPECT_FALSE(digest.wait_until_done_with(0));
+    EXPECT_EQ(digest.finish(20), "");
+    stream_digest never_started;
+    EXPECT_FALSE(never_started.wait_until_done_with(0));
 }
 
 TEST(stream_digest, stopped_or_never_started_gives_nothing) {
