@@ -73,10 +73,33 @@ class Desktop:
         self.env = dict(os.environ, DISPLAY=self.display)
         self.env.pop("http_proxy", None)
         self.env.pop("https_proxy", None)
-        self.wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        wait_until(self._wm_running, 30, "openbox to manage the display")
+        self._start_wm()
         return self
+
+    def _start_wm(self, attempts=3):
+        """Starts openbox; one that ends before it manages the display is
+        started again, and its own words go into the failure."""
+        log_path = os.path.join(self.work_dir, "openbox.log")
+        for attempt in range(1, attempts + 1):
+            with open(log_path, "w") as log:
+                self.wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env,
+                                           stdout=subprocess.DEVNULL, stderr=log)
+            try:
+                wait_until(lambda: self._wm_running() or self.wm.poll() is not None, 30,
+                           "openbox to manage the display")
+            except TestFailure:
+                stop_process(self.wm)
+                raise TestFailure(f"openbox did not manage the display within 30 s: {self._wm_log(log_path)}")
+            if self._wm_running():
+                return
+            if attempt == attempts:
+                raise TestFailure(f"openbox ended {attempts} times with status {self.wm.returncode}: "
+                                  f"{self._wm_log(log_path)}")
+
+    @staticmethod
+    def _wm_log(path):
+        with open(path, errors="replace") as log:
+            return log.read().strip()[-500:] or "(it said nothing)"
 
     def _wm_running(self):
         out = self.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], check=False)
