@@ -73,7 +73,11 @@ class Desktop:
         self.env = dict(os.environ, DISPLAY=self.display)
         self.env.pop("http_proxy", None)
         self.env.pop("https_proxy", None)
-        self._start_wm()
+        try:
+            self._start_wm()
+        except TestFailure:
+            self.__exit__(None, None, None)  # not called for a failed __enter__
+            raise
         return self
 
     def _start_wm(self, attempts=3):
