@@ -99,6 +99,14 @@ compare() {  # label url file
   f=$(median $(cat "$WORK/$tag.fetch")); c=$(median $(cat "$WORK/$tag.curl")); a=$(median $(cat "$WORK/$tag.aria"))
   printf '%-34s package_fetch %6.3fs  curl x4+cat+md5sum %6.3fs  aria2c -x4+md5 %6.3fs  package_fetch/curl %s  package_fetch/aria2c %s\n' \
     "$1:" "$f" "$c" "$a" "$(ratio "$f" "$c")" "$(ratio "$f" "$a")"
+  # The same ratios pair by pair (runs i of each, taken one after the other),
+  # which holds better when the machine's speed drifts during the runs.
+  printf '%-34s per-pair medians: package_fetch/curl %s  package_fetch/aria2c %s\n' "" \
+    "$(pair_median "$WORK/$tag.fetch" "$WORK/$tag.curl")" "$(pair_median "$WORK/$tag.fetch" "$WORK/$tag.aria")"
+}
+
+pair_median() {  # file-a file-b: the median of a[i] / b[i]
+  median $(paste -d' ' "$1" "$2" | awk '{ printf "%.4f\n", $1 / $2 }') | awk '{ printf "%.2f", $1 }'
 }
 
 peak_kib() {  # url
