@@ -45,11 +45,30 @@ public:
         return true;
     }
 
+    // WM_QUIT is a flag, as on Windows: it comes once every message posted
+    // before or after it has been taken, and posting it again only renews it.
+    void post_quit(int exit_code) {
+        bool was_empty = false;
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            if (closed_) return;
+            was_empty = messages_.empty() && !quit_pending_;
+            quit_pending_ = true;
+            quit_code_ = exit_code;
+        }
+        if (was_empty) wake();
+    }
+
     bool pop(message& out) {
         std::lock_guard<std::mutex> guard(lock_);
-        if (messages_.empty()) return false;
-        out = messages_.front();
-        messages_.pop_front();
+        if (!messages_.empty()) {
+            out = messages_.front();
+            messages_.pop_front();
+            return true;
+        }
+        if (!quit_pending_) return false;
+        quit_pending_ = false;
+        out = {0, WM_QUIT, static_cast<wparam>(quit_code_), 0};
         return true;
     }
 
@@ -57,6 +76,7 @@ public:
         std::lock_guard<std::mutex> guard(lock_);
         closed_ = true;
         messages_.clear();
+        quit_pending_ = false;
     }
 
     int wake_descriptor() const { return wake_fd_; }
@@ -81,6 +101,8 @@ private:
 
     std::mutex lock_;
     std::deque<message> messages_;
+    bool quit_pending_ = false;
+    int quit_code_ = 0;
     bool closed_ = false;
     int wake_fd_;
 };
@@ -234,7 +256,7 @@ lresult send_message(window_handle window, std::uint32_t id, wparam w, lparam l)
 }
 
 void post_quit_message(int exit_code) {
-    current_queue()->push({0, WM_QUIT, static_cast<wparam>(exit_code), 0});
+    current_queue()->post_quit(exit_code);
 }
 
 bool get_message(message& out) {
