@@ -31,7 +31,7 @@ jobs=2
 packages=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   mingw-w64-i686-dev libz-mingw-w64-dev
-  dpkg-dev cmake ninja-build pkg-config g++ zlib1g-dev googletest
+  dpkg-dev cmake ninja-build pkg-config g++ zlib1g-dev googletest libstb-dev
 )
 
 sudo_cmd() {

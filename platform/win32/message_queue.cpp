@@ -185,8 +185,7 @@ bool is_registered_window(window_handle window) {
 // Our windows only, as on every system; handle 0 fails too (a thread message
 // is not what callers mean), and so does a window whose thread has ended.
 bool post_message(window_handle window, std::uint32_t id, wparam w, lparam l) {
-    if (window == 0) return false;
-    if (!is_registered_window(window)) return false;
+    if (window == 0 || !is_registered_window(window)) return false;
     return ::PostMessageW(reinterpret_cast<HWND>(window), id, w, l) != 0;
 }
 

@@ -28,17 +28,26 @@ constexpr std::size_t RECENT_LINES = 8;
 // in "\n" on every system.
 FILE* open_for_append(const std::string& path) {
 #ifdef _WIN32
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0);
-    if (length <= 0) return nullptr;
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    if (::MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, wide.data(), length) != length) return nullptr;
-    return ::_wfopen(wide.c_str(), L"ab");
+    const std::wstring wide = to_wide(path);
+    return wide.empty() ? nullptr : ::_wfopen(wide.c_str(), L"ab");
 #else
     return std::fopen(path.c_str(), "ab");
 #endif
 }
 
 }  // namespace
+
+#ifdef _WIN32
+std::wstring to_wide(const std::string& utf8) {
+    if (utf8.empty()) return {};
+    const int size = static_cast<int>(utf8.size());
+    const int length = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+    if (length <= 0) return {};
+    std::wstring text(static_cast<std::size_t>(length), L'\0');
+    if (::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, text.data(), length) != length) return {};
+    return text;
+}
+#endif
 
 bool parse(const std::vector<std::string>& args, options& out) {
     for (const std::string& arg : args) {

@@ -44,6 +44,11 @@ std::string base_of(const std::string& path, const std::string& separators);
 std::vector<std::string> updater_arguments(const options& opts, const std::string& updater,
                                            const std::string& window_id, const std::string& exe_name);
 
+#ifdef _WIN32
+// UTF-8 text in the wide form Windows takes; empty when it is not UTF-8.
+std::wstring to_wide(const std::string& utf8);
+#endif
+
 // One received message as a record line: "message KIND ID W L".
 std::string message_line(const std::string& kind, long long id, long long w, long long l);
 

@@ -22,6 +22,7 @@
 namespace {
 
 using sample_product::options;
+using sample_product::to_wide;
 
 // Path components end at '\' or '/' here.
 const std::string SEPARATORS = "\\/";
@@ -42,16 +43,6 @@ std::string to_utf8(const std::wstring& wide) {
     std::string text(static_cast<std::size_t>(length), '\0');
     if (::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, text.data(), length, nullptr, nullptr) != length)
         return {};
-    return text;
-}
-
-std::wstring to_wide(const std::string& utf8) {
-    if (utf8.empty()) return {};
-    const int size = static_cast<int>(utf8.size());
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
-    if (length <= 0) return {};
-    std::wstring text(static_cast<std::size_t>(length), L'\0');
-    if (::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, text.data(), length) != length) return {};
     return text;
 }
 
