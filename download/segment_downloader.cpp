@@ -16,6 +16,8 @@ namespace {
 
 // The longest wait for socket activity per pass, so the cancel flag is seen promptly.
 constexpr int MAX_WAIT_MS = 1000;
+// The same while segments wait for the digest: how soon the wait is looked at again.
+constexpr int PACED_WAIT_MS = 5;
 // libcurl's receive buffer per transfer.
 constexpr long RECEIVE_BUFFER_BYTES = 64 * 1024;
 // libcurl's chunks (16 KiB at most here) are gathered into writes of this
@@ -432,6 +434,7 @@ bool segment_downloader::restart_segment(segment_sink& sink) {
     sink.checked = false;
     sink.finished = false;
     sink.restart = false;
+    sink.paused = false;
     sink.result = CURLE_OK;
     sink.status = 0;
     return start_transfer(sink);
@@ -497,7 +500,8 @@ void segment_downloader::run_transfer_loop() {
             cancelled_ = true;
             break;
         }
-        code = curl_multi_poll(transfers_->multi, nullptr, 0, MAX_WAIT_MS, nullptr);
+        pace_segments();
+        code = curl_multi_poll(transfers_->multi, nullptr, 0, pacing_.holding() ? PACED_WAIT_MS : MAX_WAIT_MS, nullptr);
         if (code != CURLM_OK) {
             std::fprintf(stderr, "curl_multi_fdset() failed, code %d.\n", static_cast<int>(code));
             setup_failed_ = true;
@@ -506,6 +510,32 @@ void segment_downloader::run_transfer_loop() {
     }
     if (cancel_requested()) {
         cancelled_ = true;
+    }
+}
+
+// Pauses or resumes the segments after the first unfinished one, as the
+// pacing decides. A segment waits only once its response head has been
+// checked, so every answer is judged as soon as it comes.
+void segment_downloader::pace_segments() {
+    if (sinks_.size() < 2 || !sinks_.front()->ranged) {
+        return;
+    }
+    std::vector<segment_pacing::segment> segments;
+    segments.reserve(sinks_.size());
+    for (const auto& sink : sinks_) {
+        segments.push_back({sink->on_disk, sink->expected});
+    }
+    const stream_digest::progress_report digest = digest_.progress();
+    pacing_.update(segment_pacing::clock::now(), segments, digest.digested, digest.busy);
+    for (std::size_t i = 0; i < sinks_.size(); ++i) {
+        segment_sink& sink = *sinks_[i];
+        if (sink.handle == nullptr || sink.finished) {
+            continue;
+        }
+        const bool wait = pacing_.holds(i) && sink.checked;
+        if (wait != sink.paused && curl_easy_pause(sink.handle, wait ? CURLPAUSE_RECV : CURLPAUSE_CONT) == CURLE_OK) {
+            sink.paused = wait;
+        }
     }
 }
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "download/segment_pacing.h"
 #include "download/segment_plan.h"
 #include "download/stream_digest.h"
 #include "platform/types.h"
@@ -89,6 +90,7 @@ private:
     bool join_parts(std::uint64_t expected_bytes);
     void run_transfer_loop();
     void collect_finished();
+    void pace_segments();
     void release_transfers();
     void release_handle(segment_sink& sink);
     void keep_or_discard_parts();
@@ -127,6 +129,8 @@ private:
     std::string validator_;
     std::uint64_t resumed_bytes_ = 0;
     std::uint64_t merged_bytes_ = 0;
+    // Lets the later segments wait while the digest needs the first one's bytes.
+    segment_pacing pacing_;
     bool merge_failed_ = false;
     // Follows the part files while they grow; declared last so that it stops
     // before anything it reads goes away.

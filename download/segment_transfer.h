@@ -32,6 +32,7 @@ struct segment_sink {
     std::string if_range;   // the validator sent with a resumed request
     bool checked = false;   // the response head was checked at the first chunk
     bool finished = false;  // libcurl reported the transfer done (or none was needed)
+    bool paused = false;    // waiting so the digest gets the first segment's bytes sooner
     bool restart = false;   // the host refused to resume: fetch the segment again from zero
     CURLcode result = CURLE_OK;
     long status = 0;

@@ -31,6 +31,8 @@ bool stream_digest::start(std::vector<std::string> paths, std::vector<std::uint6
     failed_ = false;
     done_segments_ = 0;
     idle_ = false;
+    progress_bytes_.store(0, std::memory_order_relaxed);
+    busy_ticks_.store(0, std::memory_order_relaxed);
     // The standard library reports a thread it cannot create by throwing.
     try {
         thread_ = std::thread(&stream_digest::follow, this);
@@ -89,6 +91,13 @@ void stream_digest::stop() {
     thread_.join();
 }
 
+stream_digest::progress_report stream_digest::progress() const {
+    progress_report report;
+    report.digested = progress_bytes_.load(std::memory_order_relaxed);
+    report.busy = std::chrono::steady_clock::duration(busy_ticks_.load(std::memory_order_relaxed));
+    return report;
+}
+
 bool stream_digest::wait_until_done_with(std::size_t segment) {
     if (!thread_.joinable()) {
         return false;
@@ -145,6 +154,8 @@ void stream_digest::follow() {
                 failed = false;
                 done_segments_ = 0;
                 idle_ = false;
+                progress_bytes_.store(0, std::memory_order_relaxed);
+                busy_ticks_.store(0, std::memory_order_relaxed);
                 continue;
             }
             finishing = finishing_;
@@ -152,6 +163,7 @@ void stream_digest::follow() {
         if (!failed && segment < count) {
             const std::uint64_t available = written_[segment].load(std::memory_order_acquire);
             if (offset < available) {
+                const auto work_start = std::chrono::steady_clock::now();
                 std::unique_ptr<std::FILE, int (*)(std::FILE*)>& stream = files[segment];
                 if (!stream) {
                     stream.reset(std::fopen(paths_[segment].c_str(), "rb"));
@@ -171,7 +183,10 @@ void stream_digest::follow() {
                     context.update(block.get(), got);
                     offset += got;
                     digested += got;
+                    progress_bytes_.store(digested, std::memory_order_relaxed);
                 }
+                busy_ticks_.fetch_add((std::chrono::steady_clock::now() - work_start).count(),
+                                      std::memory_order_relaxed);
                 continue;
             }
             if (lengths_[segment] != 0 && offset == lengths_[segment]) {

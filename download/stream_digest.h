@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -37,6 +38,14 @@ public:
     // the thread has ended or given up, or never started.
     bool wait_until_done_with(std::size_t segment);
 
+    // How far the digest has come from the package's start, and the time it
+    // spent reading and digesting those bytes (not waiting for them).
+    struct progress_report {
+        std::uint64_t digested = 0;
+        std::chrono::steady_clock::duration busy{};
+    };
+    progress_report progress() const;
+
 private:
     void follow();
     void report(std::size_t done_segments, bool idle);
@@ -57,5 +66,8 @@ private:
     // Results, written by the thread and read after it has been joined.
     std::string digest_;
     std::uint64_t digested_ = 0;
+    // The running figures of progress(), written by the thread.
+    std::atomic<std::uint64_t> progress_bytes_{0};
+    std::atomic<std::chrono::steady_clock::rep> busy_ticks_{0};
     bool failed_ = false;
 };

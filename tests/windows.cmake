@@ -129,6 +129,7 @@ tamsa_windows_test(win32_download_tests
     ${CMAKE_CURRENT_SOURCE_DIR}/download/package_job_test.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/download/resume_test.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/download/stream_digest_test.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/download/segment_pacing_test.cpp
   LIBRARIES tamsa_core win32_httplib
   # The case that starts package_fetch quotes its command for a POSIX shell.
   FILTER "-resume.held_parts_go_when_the_program_ends")

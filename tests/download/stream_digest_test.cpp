@@ -74,6 +74,11 @@ TEST(stream_digest, follows_the_segments_in_package_order) {
         }
         const std::string got = digest.finish(package.size() + c.total_delta);
         EXPECT_EQ(got, c.digest_expected ? md5_of(package) : "");
+        if (c.digest_expected) {
+            // The running figures count each byte of the package once, a restart included.
+            EXPECT_EQ(digest.progress().digested, package.size());
+            EXPECT_GT(digest.progress().busy.count(), 0);
+        }
     }
 }
 
