@@ -120,13 +120,17 @@ TEST(segment_pacing, a_wait_ends_when_the_frontier_has_pulled_ahead_or_finished)
     segment_pacing pacing;
     segment_pacing::clock::time_point t{};
     std::vector<segment_pacing::segment> segments(4, segment_pacing::segment{0, 16 * MIB});
+    // Time passes; the pacing then sees the segments and the digest's figures.
+    const auto after = [&](std::chrono::milliseconds elapsed, std::uint64_t digested, std::chrono::milliseconds busy) {
+        t += elapsed;
+        pacing.update(t, segments, digested, busy);
+    };
     // The digest has measured its speed (2 MiB in 4 ms) and caught up; the
     // package arrives at 16 MiB per 5 ms, faster than that.
-    pacing.update(t, segments, 0, {});
+    after(0ms, 0, 0ms);
     for (auto& s : segments) s.arrived = 4 * MIB;
     segments[0].arrived = 2 * MIB;
-    t += 5ms;
-    pacing.update(t, segments, 2 * MIB, 4ms);
+    after(5ms, 2 * MIB, 4ms);
     ASSERT_TRUE(pacing.holding());
     EXPECT_FALSE(pacing.holds(0));
     EXPECT_TRUE(pacing.holds(1));
@@ -134,26 +138,22 @@ TEST(segment_pacing, a_wait_ends_when_the_frontier_has_pulled_ahead_or_finished)
 
     // Still within reach of the digest: the wait goes on.
     segments[0].arrived = 6 * MIB;
-    t += 1ms;
-    pacing.update(t, segments, 2 * MIB, 4ms);
+    after(1ms, 2 * MIB, 4ms);
     EXPECT_TRUE(pacing.holding());
 
     // Eight MiB ahead of the digest: the others go on.
     segments[0].arrived = 10 * MIB;
-    t += 1ms;
-    pacing.update(t, segments, 2 * MIB, 4ms);
+    after(1ms, 2 * MIB, 4ms);
     EXPECT_FALSE(pacing.holding());
     EXPECT_FALSE(pacing.given_up());
 
     // The others arrive fast while the digest catches up again: a new wait,
     // which the frontier's finishing ends.
     for (std::size_t i = 1; i < segments.size(); ++i) segments[i].arrived += 8 * MIB;
-    t += 5ms;
-    pacing.update(t, segments, 10 * MIB, 20ms);
+    after(5ms, 10 * MIB, 20ms);
     ASSERT_TRUE(pacing.holding());
     segments[0].arrived = 16 * MIB;
-    t += 1ms;
-    pacing.update(t, segments, 10 * MIB, 20ms);
+    after(1ms, 10 * MIB, 20ms);
     EXPECT_FALSE(pacing.holding());
     EXPECT_FALSE(pacing.holds(1));
 }
