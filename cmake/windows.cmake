@@ -1,4 +1,5 @@
-# The Windows build (cross-compiled with cmake/mingw-w64-i686.cmake): the
+# The Windows build (cross-compiled with cmake/mingw-w64-i686.cmake or
+# cmake/mingw-w64-x86_64.cmake): the
 # dependencies built for Windows by scripts/build-windows.sh, the host-side
 # skin packer, and the program's resources (skin archive and manifest).
 
@@ -52,8 +53,16 @@ add_custom_target(tamsa_skin_zip DEPENDS ${TAMSA_SKIN_ZIP})
 
 # The skin archive as resource "ZIPRES" 200 and the manifest, compiled by
 # windres into a program.
+# The manifest names the program's processor: x86, or amd64 for the x86-64 build.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(TAMSA_MANIFEST_ARCH amd64)
+else()
+  set(TAMSA_MANIFEST_ARCH x86)
+endif()
+set(TAMSA_MANIFEST ${CMAKE_BINARY_DIR}/TamsaUpdate.manifest)
+configure_file(${CMAKE_SOURCE_DIR}/cmake/windows/TamsaUpdate.manifest.in ${TAMSA_MANIFEST} @ONLY)
+
 function(tamsa_windows_resources target)
-  set(TAMSA_MANIFEST ${CMAKE_SOURCE_DIR}/cmake/windows/TamsaUpdate.manifest)
   set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
   configure_file(${CMAKE_SOURCE_DIR}/cmake/windows/resources.rc.in ${rc} @ONLY)
   set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS "${TAMSA_SKIN_ZIP};${TAMSA_MANIFEST}")

@@ -1,20 +1,39 @@
 #!/usr/bin/env bash
-# Builds the 32-bit Windows program with Debian's mingw-w64 cross compilers:
+# Builds the Windows program with Debian's mingw-w64 cross compilers:
 # installs what is missing, builds libcurl (HTTP and HTTPS over Schannel),
 # jsoncpp and FreeType from Debian's source packages once (cached in
 # build-win32/deps/), then the program: build-win32/TamsaUpdate.exe.
-#   scripts/build-windows.sh            the program
-#   scripts/build-windows.sh --tests    the program and the test suites
+#   scripts/build-windows.sh                   the 32-bit program (as it ships)
+#   scripts/build-windows.sh --tests           the program and the test suites
+#   scripts/build-windows.sh --arch x86_64     the same for x86-64 Windows, in build-win64/
+# TAMSA_WINDOWS_DEPS_CACHE=DIR keeps the built dependencies in DIR/<host>
+# instead of the build folder, so that several checkouts share them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
+usage() {
+  echo "usage: scripts/build-windows.sh [--tests] [--arch i686|x86_64]" >&2
+  exit 2
+}
+
 with_tests=OFF
-case "${1:-}" in
-  --tests) with_tests=ON ;;
-  "") ;;
-  *) echo "usage: scripts/build-windows.sh [--tests]" >&2; exit 2 ;;
+arch=i686
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --tests) with_tests=ON ;;
+    --arch) [ $# -ge 2 ] || usage; arch=$2; shift ;;
+    *) usage ;;
+  esac
+  shift
+done
+case "$arch" in
+  i686) build_dir=$root/build-win32 ;;
+  x86_64) build_dir=$root/build-win64 ;;
+  *) usage ;;
 esac
+host=$arch-w64-mingw32
+toolchain=$root/cmake/mingw-w64-$arch.cmake
 
 # Source package versions; a change rebuilds that dependency.
 curl_version=7.88.1-10+deb12u15
@@ -22,15 +41,19 @@ jsoncpp_version=1.9.5-4
 freetype_version=2.12.1+dfsg-5+deb12u4
 httplib_version=0.11.4+ds-1+deb12u1
 
-build_dir=$root/build-win32
-deps=$build_dir/deps
+if [ -n "${TAMSA_WINDOWS_DEPS_CACHE:-}" ]; then
+  deps=$TAMSA_WINDOWS_DEPS_CACHE/$host
+else
+  deps=$build_dir/deps
+fi
 prefix=$deps/prefix
-host=i686-w64-mingw32
-jobs=2
+jobs=${TAMSA_JOBS:-2}
 
+# Debian names the x86-64 packages with a dash where the triplet has "_".
+debian_arch=${arch//_/-}
 packages=(
-  g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
-  mingw-w64-i686-dev libz-mingw-w64-dev
+  g++-mingw-w64-$debian_arch-posix gcc-mingw-w64-$debian_arch-posix binutils-mingw-w64-$debian_arch
+  mingw-w64-$debian_arch-dev libz-mingw-w64-dev
   dpkg-dev cmake ninja-build pkg-config g++ zlib1g-dev googletest libstb-dev
 )
 
@@ -110,7 +133,7 @@ fetch_source() {
 }
 
 cmake_cross() {
-  cmake -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" \
+  cmake -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF "$@"
 }
 
@@ -174,15 +197,21 @@ fetch_httplib() {
 
 install_missing
 ensure_source_entries
-mkdir -p "$prefix"
+mkdir -p "$prefix" "$build_dir"
+# Runs that share the dependencies or the build folder take turns.
+exec 8>"$deps/.lock"
+flock 8
 build_curl
 build_jsoncpp
 build_freetype
 if [ "$with_tests" = ON ]; then fetch_httplib; fi
+flock -u 8
+exec 9>"$build_dir/.build.lock"
+flock 9
 
 # Optimised (-O2; GCC 12's -O3 warns falsely about std::string copies) and
 # stripped: the program as it ships.
-cmake -S "$root" -B "$build_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake" \
+cmake -S "$root" -B "$build_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
   -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DCMAKE_EXE_LINKER_FLAGS_RELEASE=-s \
   -DTAMSA_WIN32_DEPS="$prefix" -DTAMSA_WERROR=ON -DTAMSA_BENCH=OFF -DTAMSA_TESTS="$with_tests" >/dev/null
 cmake --build "$build_dir" -j "$jobs"

@@ -3,6 +3,16 @@
 # (scripts/build-windows.sh), then runs them under Wine on a private Xvfb
 # display with one Wine prefix and one persistent wineserver for the run,
 # and checks the program itself (scripts/windows-program-checks.sh).
+#
+# Two ways, by what the machine can run:
+#   32-bit: the machine runs 32-bit programs: the 32-bit program and its
+#           suites under 32-bit Wine (build-win32/).
+#   64-bit: it cannot (a kernel without 32-bit emulation): the 32-bit program
+#           is built and its file checked, and the suites and program checks
+#           run on an x86-64 build of the same source (build-win64/) under
+#           64-bit Wine.
+# The leg tries to run a 32-bit program to choose; TAMSA_WINDOWS_WIDTH=32 or
+# =64 forces a way (32 on a machine that cannot run 32-bit programs fails).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -11,19 +21,18 @@ sudo_cmd() {
   if [ "$(id -u)" -ne 0 ]; then sudo "$@"; else "$@"; fi
 }
 
-# wine32 comes from Debian's i386 architecture; GnuTLS is what Wine's
-# Schannel uses; the CJK font makes the windows' texts readable.
-install_wine() {
-  local wanted=(wine wine32:i386 libgnutls30:i386 xvfb x11-utils fonts-wqy-microhei python3 openssl locales)
+# Installs the Debian packages of a list that are missing; the i386 ones
+# need that architecture enabled first.
+install_packages() {
   local missing=() p
-  for p in "${wanted[@]}"; do
+  for p in "$@"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
       missing+=("$p")
     fi
   done
   [ ${#missing[@]} -eq 0 ] && return 0
   echo "test-windows: installing ${missing[*]}"
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  if [[ " ${missing[*]}" == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     sudo_cmd dpkg --add-architecture i386
   fi
   sudo_cmd env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 update -qq
@@ -31,9 +40,77 @@ install_wine() {
     --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-install_wine
+# Runs a 32-bit program: the smallest i386 Linux program there is (its
+# only instructions are exit(42)). Prints why it could not run, if not.
+runs_32bit_programs() {
+  local probe status=0 said
+  probe=$(mktemp /tmp/tamsa-i386-probe.XXXXXX)
+  printf '\177ELF\001\001\001\000\000\000\000\000\000\000\000\000\002\000\003\000\001\000\000\000\124\200\004\010\064\000\000\000\000\000\000\000\000\000\000\000\064\000\040\000\001\000\000\000\000\000\000\000\001\000\000\000\000\000\000\000\000\200\004\010\000\200\004\010\140\000\000\000\140\000\000\000\005\000\000\000\000\020\000\000\270\001\000\000\000\273\052\000\000\000\315\200' >"$probe"
+  chmod +x "$probe"
+  said=$( ("$probe") 2>&1) || status=$?
+  rm -f "$probe"
+  [ "$status" -eq 42 ] && return 0
+  said=${said##*: }
+  echo "${said:-exit status $status}"
+  return 1
+}
+
+# Chooses the way; prints it and why.
+choose_width() {
+  local reason
+  case "${TAMSA_WINDOWS_WIDTH:-}" in
+    "")
+      if reason=$(runs_32bit_programs); then
+        width=32
+        echo "test-windows: the 32-bit way: this machine runs 32-bit programs"
+      else
+        width=64
+        echo "test-windows: the 64-bit way: this machine cannot run 32-bit programs ($reason);" \
+          "the 32-bit program is built and checked, its suites and program checks run on the x86-64 build under 64-bit Wine"
+      fi ;;
+    32)
+      if ! reason=$(runs_32bit_programs); then
+        echo "test-windows: FAIL: TAMSA_WINDOWS_WIDTH=32, but this machine cannot run 32-bit programs ($reason), so 32-bit Wine cannot start" >&2
+        exit 1
+      fi
+      width=32
+      echo "test-windows: the 32-bit way (TAMSA_WINDOWS_WIDTH=32)" ;;
+    64)
+      width=64
+      echo "test-windows: the 64-bit way (TAMSA_WINDOWS_WIDTH=64)" ;;
+    *)
+      echo "test-windows: TAMSA_WINDOWS_WIDTH must be 32, 64 or unset, not \"$TAMSA_WINDOWS_WIDTH\"" >&2
+      exit 2 ;;
+  esac
+}
+
+choose_width
+# GnuTLS is what Wine's Schannel uses; the CJK font makes the windows'
+# texts readable.
+common_packages=(xvfb x11-utils fonts-wqy-microhei python3 openssl locales file)
 start=$(date +%s)
-scripts/build-windows.sh --tests
+if [ "$width" = 32 ]; then
+  # wine32 comes from Debian's i386 architecture.
+  install_packages wine wine32:i386 libgnutls30:i386 "${common_packages[@]}"
+  arch=i686
+  build_dir=$root/build-win32
+  export WINEARCH=win32 TAMSA_WINE=wine
+  wineserver=wineserver
+  scripts/build-windows.sh --tests
+else
+  # The 64-bit loader and server by their own paths: where wine32 is also
+  # installed, the "wine" and "wineserver" commands choose the 32-bit ones.
+  install_packages wine wine64 libgnutls30 "${common_packages[@]}"
+  arch=x86_64
+  build_dir=$root/build-win64
+  export WINEARCH=win64 TAMSA_WINE=/usr/lib/wine/wine64
+  export WINELOADER=$TAMSA_WINE WINESERVER=/usr/lib/wine/wineserver64
+  wineserver=$WINESERVER
+  scripts/build-windows.sh
+  scripts/check-windows-file.sh i686 "$root/build-win32/TamsaUpdate.exe"
+  scripts/build-windows.sh --tests --arch x86_64
+fi
+export TAMSA_WINDOWS_ARCH=$arch
 built=$(date +%s)
 
 source scripts/xvfb.sh
@@ -42,7 +119,7 @@ start_private_display
 # One prefix per run, removed at the end; its wineserver stays up for the
 # whole run (-p) so that each program starts in about 0.1 s.
 WINEPREFIX=$(mktemp -d /tmp/tamsa-wine.XXXXXX)
-export WINEPREFIX WINEARCH=win32 WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX WINEDLLOVERRIDES="mscoree,mshtml="
 # Code page 936, as on the Chinese Windows the product's users run.
 export TAMSA_WINE_LOCALE=${TAMSA_WINE_LOCALE:-zh_CN.UTF-8}
 # Wine takes the Windows locale from the name alone, but reads Unix file
@@ -50,7 +127,7 @@ export TAMSA_WINE_LOCALE=${TAMSA_WINE_LOCALE:-zh_CN.UTF-8}
 # generated leaves it with ASCII, and the skin's Chinese file names arrive
 # garbled. The locale is compiled once into the build folder instead.
 compile_wine_locale() {
-  local name=$TAMSA_WINE_LOCALE dir=$root/build-win32/locale
+  local name=$TAMSA_WINE_LOCALE dir=$build_dir/locale
   if [ ! -f "$dir/$name/LC_CTYPE" ]; then
     mkdir -p "$dir"
     localedef -i "${name%%.*}" -f "${name#*.}" "$dir/$name" || {
@@ -62,15 +139,15 @@ compile_wine_locale() {
 }
 compile_wine_locale
 stop_wine() {
-  WINEDEBUG=-all wineserver -k 2>/dev/null || true
+  WINEDEBUG=-all "$wineserver" -k 2>/dev/null || true
   rm -rf "$WINEPREFIX"
   stop_private_display
 }
 trap stop_wine EXIT
 # The server first, then the prefix: Wine's background services start now,
 # with nothing of ctest's output pipes, which they would otherwise keep open.
-WINEDEBUG=-all wineserver -p
-WINEDEBUG=-all wineboot -i >/dev/null 2>&1
+WINEDEBUG=-all "$wineserver" -p
+WINEDEBUG=-all "$TAMSA_WINE" wineboot -i >/dev/null 2>&1
 # The CJK font, where Wine's font lookup finds it by its face name.
 # A copy, not a link: the program's own font lookup opens it by its Windows
 # path in the system's font folder.
@@ -78,10 +155,10 @@ mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
 cp /usr/share/fonts/truetype/wqy/wqy-microhei.ttc "$WINEPREFIX/drive_c/windows/Fonts/wqy-microhei.ttc"
 booted=$(date +%s)
 
-ctest --test-dir build-win32 --output-on-failure -j 2 --timeout 300
+ctest --test-dir "$build_dir" --output-on-failure -j 2 --timeout 300
 tested=$(date +%s)
-scripts/windows-program-checks.sh "$root/build-win32/TamsaUpdate.exe"
+scripts/windows-program-checks.sh "$build_dir/TamsaUpdate.exe"
 checked=$(date +%s)
 
-echo "test-windows: build $((built - start)) s, Wine prefix $((booted - built)) s," \
+echo "test-windows: the $width-bit way: build $((built - start)) s, Wine prefix $((booted - built)) s," \
   "suites $((tested - booted)) s, program checks $((checked - tested)) s"

@@ -3,8 +3,10 @@
 # (127.0.0.1). Run by scripts/test-windows.sh, which provides the Wine prefix,
 # the wineserver and the display:
 #   scripts/windows-program-checks.sh build-win32/TamsaUpdate.exe
-# 0. The file: PE32, Intel 80386, GUI subsystem, importing only Windows' own
-#    DLLs (everything else is linked in).
+# TAMSA_WINE names the Wine loader (default: wine) and TAMSA_WINDOWS_ARCH
+# the program's width (i686, the default, or x86_64).
+# 0. The file: a GUI program of that width (PE32 for i686, PE32+ for
+#    x86-64), importing only Windows' own DLLs (everything else is linked in).
 # 1. An empty command line logs "TamsaUpdater: Product Name Empty" on the
 #    debugger output and exits with 0.
 # 2. One updater per machine: while one waits for the update service, a
@@ -45,7 +47,7 @@ run_wine() {
   local settings=()
   if [ -n "${TAMSA_WINE_LOCALE:-}" ]; then settings+=("LC_ALL=$TAMSA_WINE_LOCALE"); fi
   if [ -n "${TAMSA_WINE_LOCPATH:-}" ]; then settings+=("LOCPATH=$TAMSA_WINE_LOCPATH"); fi
-  env "${settings[@]}" wine "$@"
+  env "${settings[@]}" "${TAMSA_WINE:-wine}" "$@"
 }
 
 # Waits up to $3 seconds for a file to hold a line matching a pattern.
@@ -64,20 +66,11 @@ wait_for_line() {
 }
 
 # ---- 0. the file ----
-kind=$(file -b "$exe")
-case "$kind" in
-  "PE32 executable (GUI) Intel 80386"*) pass "$(basename "$exe"): $kind, $(stat -c %s "$exe") bytes" ;;
-  *) fail "$(basename "$exe") is $kind" ;;
-esac
-system_dlls=" kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll ole32.dll ws2_32.dll crypt32.dll bcrypt.dll msvcrt.dll "
-imports=$(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^\tDLL Name: //p' | tr 'A-Z' 'a-z' | sort | tr '\n' ' ')
-for dll in $imports; do
-  case "$system_dlls" in
-    *" $dll "*) ;;
-    *) fail "imports $dll, which Windows does not ship" ;;
-  esac
-done
-echo "windows-program-checks: imports: $imports"
+if "$source_dir/scripts/check-windows-file.sh" "${TAMSA_WINDOWS_ARCH:-i686}" "$exe"; then
+  pass "$(basename "$exe") is a Windows GUI program for ${TAMSA_WINDOWS_ARCH:-i686} importing only Windows' own DLLs"
+else
+  fail "$(basename "$exe") is not the Windows program it should be"
+fi
 
 # ---- 1. empty command line ----
 mkdir -p "$work/empty"

@@ -15,4 +15,4 @@ if [ -n "${TAMSA_WINE_LOCPATH:-}" ]; then
   LOCPATH=$TAMSA_WINE_LOCPATH
   export LOCPATH
 fi
-exec wine "$@"
+exec "${TAMSA_WINE:-wine}" "$@"
