@@ -13,6 +13,11 @@
 #include "download/segment_plan.h"
 
 class segment_downloader;
+struct transfer_limits;
+
+// Options shared by the probe and the segments: certificate checks off,
+// redirects followed, and bounds that end a dead or stalled transfer.
+bool set_common_options(CURL* handle, const std::string& url, const transfer_limits& limits);
 
 // The state of one segment transfer; the user data of its callbacks.
 struct segment_sink {
