@@ -124,8 +124,9 @@ bool segment_downloader::restart_segment(segment_sink& sink) {
 // A failed attempt at a file with a validator leaves its part files to the
 // next attempt; anything else is thrown away.
 void segment_downloader::keep_or_discard_parts() {
-    const bool resumable = !cancelled_ && !ranges_refused_ && !validator_.empty() && sinks_.size() == segment_count &&
-                           part_names_.size() == segment_count && sinks_.front()->ranged;
+    const bool resumable = !cancelled_ && !ranges_refused_ && !html_answer_ && !validator_.empty() &&
+                           sinks_.size() == segment_count && part_names_.size() == segment_count &&
+                           sinks_.front()->ranged;
     if (!resumable) {
         discard_parts();
         return;

@@ -71,6 +71,30 @@ std::string validator_of(std::string_view headers) {
     return printable(last_modified) ? last_modified : std::string();
 }
 
+namespace {
+
+long status_of(CURL* handle) {
+    long status = 0;
+    return curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK ? status : 0;
+}
+
+// A package is never served as a web page; an HTML answer is a captive
+// portal's login page, a proxy's error page or a host's "not found" page.
+bool is_web_page(CURL* handle) {
+    const char* type = nullptr;
+    if (curl_easy_getinfo(handle, CURLINFO_CONTENT_TYPE, &type) != CURLE_OK || type == nullptr) {
+        return false;
+    }
+    const std::string_view text = trim(type);
+    return starts_with_ignoring_case(text, "text/html") || starts_with_ignoring_case(text, "application/xhtml");
+}
+
+void log_web_page(const std::string& url, long status) {
+    debug_log("[TamsaUpdate]: %s answered HTTP %ld with a web page, not the package \n", url.c_str(), status);
+}
+
+}  // namespace
+
 std::uint64_t segment_downloader::query_content_length(const std::string& url) {
     CURL* handle = curl_easy_init();
     if (handle == nullptr) {
@@ -85,8 +109,19 @@ std::uint64_t segment_downloader::query_content_length(const std::string& url) {
     ok = curl_easy_setopt(handle, CURLOPT_HEADERDATA, &headers) == CURLE_OK && ok;
     curl_off_t length = -1;
     long status = 0;
-    if (ok && curl_easy_perform(handle) == CURLE_OK &&
-        curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK &&
+    CURLcode result = CURLE_FAILED_INIT;
+    if (ok) {
+        result = perform_watched(handle, flags_.cancelled);
+    }
+    if (result == CURLE_OPERATION_TIMEDOUT) {
+        debug_log("[TamsaUpdate]: size probe of %s stalled: no answer for %ld s \n", url.c_str(), limits_.stall_s);
+        stalled_ = true;
+    }
+    if (result == CURLE_OK && is_web_page(handle)) {
+        log_web_page(url, status_of(handle));
+        html_answer_ = true;
+    }
+    if (result == CURLE_OK && !html_answer_ && curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK &&
         curl_easy_getinfo(handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK) {
         // The length of an error page is not the package's.
         if (status < 200 || status > 299) {
@@ -121,6 +156,11 @@ bool segment_downloader::check_response_head(segment_sink& sink) {
         return false;
     }
     sink.status = status;
+    if (is_web_page(sink.handle)) {
+        log_web_page(url_, status);
+        html_answer_ = true;
+        return false;
+    }
     if (sink.ranged && status == 200) {
         // To a resumed request this says the file has changed; to a fresh one, that ranges are ignored.
         if (sink.held > 0) {

@@ -11,8 +11,9 @@
 
 namespace {
 
-// The longest wait for socket activity per pass, so the cancel flag is seen promptly.
-constexpr int MAX_WAIT_MS = 1000;
+// The longest wait for socket activity per pass, so that a stop is seen well
+// within a second even when no data arrives.
+constexpr int MAX_WAIT_MS = 100;
 // The same while segments wait for the digest: how soon the wait is looked at again.
 constexpr int PACED_WAIT_MS = 5;
 // libcurl's receive buffer per transfer.
@@ -29,9 +30,45 @@ bool set_common_options(CURL* handle, const std::string& url, const transfer_lim
     ok = curl_easy_setopt(handle, CURLOPT_MAXREDIRS, MAX_REDIRECTS) == CURLE_OK && ok;
     ok = curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L) == CURLE_OK && ok;
     ok = curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, limits.connect_timeout_s) == CURLE_OK && ok;
-    ok = curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, limits.low_speed_bytes) == CURLE_OK && ok;
-    ok = curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, limits.low_speed_time_s) == CURLE_OK && ok;
+    // Less than one byte per second over the stall time: nothing came.
+    ok = curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK && ok;
+    ok = curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, limits.stall_s) == CURLE_OK && ok;
     return ok;
+}
+
+CURLcode perform_watched(CURL* handle, const std::atomic<bool>* cancelled) {
+    CURLM* multi = curl_multi_init();
+    if (multi == nullptr) {
+        return CURLE_OUT_OF_MEMORY;
+    }
+    if (curl_multi_add_handle(multi, handle) != CURLM_OK) {
+        (void)curl_multi_cleanup(multi);
+        return CURLE_FAILED_INIT;
+    }
+    CURLcode result = CURLE_ABORTED_BY_CALLBACK;
+    for (;;) {
+        if (cancelled != nullptr && cancelled->load()) {
+            break;
+        }
+        int running = 0;
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            result = CURLE_FAILED_INIT;
+            break;
+        }
+        int left = 0;
+        CURLMsg* msg = curl_multi_info_read(multi, &left);
+        if (msg != nullptr && msg->msg == CURLMSG_DONE) {
+            result = msg->data.result;
+            break;
+        }
+        if (curl_multi_poll(multi, nullptr, 0, MAX_WAIT_MS, nullptr) != CURLM_OK) {
+            result = CURLE_FAILED_INIT;
+            break;
+        }
+    }
+    (void)curl_multi_remove_handle(multi, handle);
+    (void)curl_multi_cleanup(multi);
+    return result;
 }
 
 segment_downloader::segment_downloader(const std::string& url, const std::string& probe_url,
@@ -43,7 +80,8 @@ segment_downloader::segment_downloader(const std::string& url, const std::string
       target_path_(target_path),
       window_(window),
       flags_(flags),
-      limits_(limits) {}
+      limits_(limits),
+      package_rate_(limits.min_rate_bytes, std::chrono::seconds(limits.rate_window_s)) {}
 
 bool segment_downloader::cancel_requested() const {
     return flags_.cancelled != nullptr && flags_.cancelled->load();
@@ -66,13 +104,14 @@ bool segment_downloader::download() {
     }
     prepare_download();
     run_transfer_loop();
-    if (ranges_refused_ && !cancelled_ && !setup_failed_) {
+    if (ranges_refused_ && !cancelled_ && !setup_failed_ && !stalled_ && !html_answer_) {
         refetch_whole();
     }
     flush_all_pending();
     release_transfers();
     count_resumed_bytes(resumed_bytes_);
-    const bool complete = !cancelled_ && !setup_failed_ && !ranges_refused_ && segments_complete();
+    const bool complete =
+        !cancelled_ && !setup_failed_ && !ranges_refused_ && !stalled_ && !html_answer_ && segments_complete();
     if (!complete) {
         debug_log("[TamsaUpdate]: download of %s failed \n", url_.c_str());
         keep_or_discard_parts();
@@ -130,6 +169,9 @@ void segment_downloader::prepare_download() {
         return;
     }
     total_size_ = query_content_length(probe_url_);
+    if (cancel_requested() || stalled_ || html_answer_) {
+        return;  // nothing to fetch: the attempt has already failed
+    }
     const std::vector<segment_range> plan = plan_segments(total_size_, segment_count);
     // What an earlier attempt left is used now or never.
     std::optional<resume_point> point = take_resume_point(url_, target_path_);
@@ -271,6 +313,7 @@ void segment_downloader::run_transfer_loop() {
         return;
     }
     int running = 0;
+    package_rate_.start(rate_watch::clock::now(), received_);
     for (;;) {
         CURLMcode code = curl_multi_perform(transfers_->multi, &running);
         if (code != CURLM_OK) {
@@ -279,7 +322,7 @@ void segment_downloader::run_transfer_loop() {
             break;
         }
         collect_finished();
-        if (setup_failed_ || ranges_refused_) {
+        if (setup_failed_ || ranges_refused_ || stalled_ || html_answer_) {
             break;
         }
         // A restarted segment is running again even when libcurl counted none.
@@ -295,6 +338,10 @@ void segment_downloader::run_transfer_loop() {
             cancelled_ = true;
             break;
         }
+        if (package_too_slow()) {
+            stalled_ = true;
+            break;
+        }
         pace_segments();
         code = curl_multi_poll(transfers_->multi, nullptr, 0, pacing_.holding() ? PACED_WAIT_MS : MAX_WAIT_MS, nullptr);
         if (code != CURLM_OK) {
@@ -306,6 +353,18 @@ void segment_downloader::run_transfer_loop() {
     if (cancel_requested()) {
         cancelled_ = true;
     }
+}
+
+// The whole package's rate over the last window, below the bound: one line
+// that names the stall.
+bool segment_downloader::package_too_slow() {
+    if (!package_rate_.too_slow(rate_watch::clock::now(), received_)) {
+        return false;
+    }
+    debug_log("[TamsaUpdate]: download of %s stalled: %llu bytes in the last %ld s, below %llu bytes/s \n",
+              url_.c_str(), static_cast<unsigned long long>(package_rate_.window_bytes()), limits_.rate_window_s,
+              static_cast<unsigned long long>(limits_.min_rate_bytes));
+    return true;
 }
 
 // Pauses or resumes the segments after the first unfinished one, as the
@@ -360,7 +419,12 @@ void segment_downloader::collect_finished() {
             if (!restart_segment(*sink)) setup_failed_ = true;
             continue;
         }
-        if (sink->result != CURLE_OK && !ranges_refused_) {
+        if (sink->result == CURLE_OPERATION_TIMEDOUT) {
+            // One stalled connection ends the attempt; the others' bytes stay for a retry.
+            debug_log("[TamsaUpdate]: segment %d stalled: no data for %ld s after %llu bytes \n", sink->index,
+                      limits_.stall_s, static_cast<unsigned long long>(sink->written));
+            stalled_ = true;
+        } else if (sink->result != CURLE_OK && !ranges_refused_ && !html_answer_) {
             debug_log("[TamsaUpdate]: segment %d ended with \"%s\" after %llu bytes, HTTP status %ld \n", sink->index,
                       curl_easy_strerror(sink->result), static_cast<unsigned long long>(sink->written), sink->status);
         }
@@ -444,6 +508,7 @@ std::size_t segment_downloader::on_segment_data(char* data, std::size_t size, st
         return 0;  // libcurl aborts the transfer on a short count
     }
     sink->written += bytes;
+    sink->owner->received_ += bytes;
     sink->owner->count_progress(static_cast<std::int64_t>(bytes));
     return bytes;
 }
