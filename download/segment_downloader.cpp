@@ -8,6 +8,7 @@
 #include "download/segment_transfer.h"
 #include "platform/files.h"
 #include "platform/message_queue.h"
+#include "platform/proxy.h"
 
 namespace {
 
@@ -33,6 +34,11 @@ bool set_common_options(CURL* handle, const std::string& url, const transfer_lim
     // Less than one byte per second over the stall time: nothing came.
     ok = curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK && ok;
     ok = curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, limits.stall_s) == CURLE_OK && ok;
+    // The system's proxy settings (Windows); libcurl reads the environment itself.
+    const std::string proxy = platform::proxy_for_request(url);
+    if (!proxy.empty()) {
+        ok = curl_easy_setopt(handle, CURLOPT_PROXY, proxy.c_str()) == CURLE_OK && ok;
+    }
     return ok;
 }
 

@@ -168,4 +168,29 @@ TEST(stalled_host, stop_ends_every_phase_within_a_second) {
     }
 }
 
+// The end of the program sets the stop flag and joins the worker: on a host
+// that never answers, with the product's own bounds, the join still ends
+// within a second, whichever phase the worker is in.
+TEST(stalled_host, worker_joins_within_a_second_of_the_stop) {
+    const misbehaviour kinds[] = {misbehaviour::silent, misbehaviour::drip_body};
+    for (const misbehaviour kind : kinds) {
+        cancel_flag_reset reset;
+        misbehaving_host host(kind, package_bytes(100000));
+        const std::string name = unique_package_name("worker_stop");
+        task_fixture fixture;
+        fixture.task.package_url = host.url("/files/" + name);
+        fixture.task.start_download(0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        const auto start = clock_type::now();
+        g_update_cancelled.store(true);
+        ASSERT_TRUE(fixture.task.worker_thread.joinable());
+        fixture.task.worker_thread.join();
+        EXPECT_LT(seconds_since(start), 1.0) << "kind " << static_cast<int>(kind);
+        EXPECT_EQ(fixture.task.package_state.load(), package_failed);
+        host.stop();
+        std::filesystem::remove(module_dir() + name);
+        EXPECT_TRUE(leftover_parts(name).empty());
+    }
+}
+
 }  // namespace
