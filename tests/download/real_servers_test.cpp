@@ -88,7 +88,9 @@ std::vector<std::string> apache_config(const std::string& dir, int port) {
                    "mod_mime.so\nTypesConfig /etc/mime.types\n" + "User nobody\nGroup nogroup\nPidFile " + dir +
                    "/apache2.pid\nErrorLog " + dir + "/error.log\nDocumentRoot " + dir + "/www\n<Directory " + dir +
                    "/www>\n  Require all granted\n</Directory>\n");
-    return {"/usr/sbin/apache2", "-X", "-f", dir + "/apache2.conf"};
+    // In the foreground with its usual worker processes: "-X" would serve one
+    // connection at a time, and the four segments would queue behind each other.
+    return {"/usr/sbin/apache2", "-D", "FOREGROUND", "-f", dir + "/apache2.conf"};
 }
 
 std::vector<std::string> lighttpd_config(const std::string& dir, int port) {

@@ -57,7 +57,12 @@ public:
     bool start(const std::vector<std::string>& argv, int port, const std::string& log_path,
                const std::string& working_dir = "", int timeout_ms = 15000) {
         port_ = port;
-        if (!child_.start(argv, log_path, working_dir)) return false;
+        // A session of its own (setsid execs in place, keeping the pid): a
+        // server that signals its whole process group on shutdown (apache2
+        // does) must not take the test with it.
+        std::vector<std::string> command{"/usr/bin/setsid"};
+        command.insert(command.end(), argv.begin(), argv.end());
+        if (!child_.start(command, log_path, working_dir)) return false;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
         while (std::chrono::steady_clock::now() < deadline) {
             if (port_answers(port)) return true;
