@@ -63,6 +63,12 @@ public:
         return ranges_;
     }
 
+    // The head of every request, in arrival order.
+    std::vector<std::string> heads() const {
+        std::lock_guard<std::mutex> guard(lock_);
+        return heads_;
+    }
+
     // Ends every connection and joins every thread; prompt, whatever the host is doing.
     void stop() {
         if (stopping_.exchange(true)) return;
@@ -155,6 +161,7 @@ private:
             {
                 std::lock_guard<std::mutex> guard(lock_);
                 ranges_.push_back(range);
+                heads_.push_back(head);
             }
             if (!answer(fd, head, range)) return;
         }
@@ -225,6 +232,7 @@ private:
     std::atomic<int> requests_{0};
     mutable std::mutex lock_;
     std::vector<std::string> ranges_;
+    std::vector<std::string> heads_;
     std::vector<std::thread> workers_;
     std::thread acceptor_;
 };
