@@ -6,7 +6,13 @@ rate_watch::rate_watch(std::uint64_t min_bytes_per_second, std::chrono::millisec
 
 void rate_watch::start(clock::time_point now, std::uint64_t bytes) {
     samples_.clear();
-    samples_.push_back({now, bytes});
+    // Samples closer together than a 600th of the window are merged, so a
+    // caller that looks every few milliseconds keeps a small history.
+    if (samples_.size() >= 2 && now - samples_[samples_.size() - 2].at < window_ / 600) {
+        samples_.back() = {now, bytes};
+    } else {
+        samples_.push_back({now, bytes});
+    }
     window_bytes_ = 0;
 }
 
@@ -15,7 +21,13 @@ bool rate_watch::too_slow(clock::time_point now, std::uint64_t bytes) {
         start(now, bytes);
         return false;
     }
-    samples_.push_back({now, bytes});
+    // Samples closer together than a 600th of the window are merged, so a
+    // caller that looks every few milliseconds keeps a small history.
+    if (samples_.size() >= 2 && now - samples_[samples_.size() - 2].at < window_ / 600) {
+        samples_.back() = {now, bytes};
+    } else {
+        samples_.push_back({now, bytes});
+    }
     // Keep the newest sample at or before the window's start, and none older.
     const clock::time_point window_start = now - window_;
     while (samples_.size() > 2 && samples_[1].at <= window_start) {

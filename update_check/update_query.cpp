@@ -34,6 +34,7 @@ void fetch_answer(const std::string& url, std::string& response) {
         debug_log("[TamsaUpdate]: GetFileHash Req %s\n", url.c_str());
         if (result == 0) return;
         debug_log_w(L"[TamsaUpdate]: GetFileHash Error Ret %d \n", result);
+        if (g_update_cancelled.load()) return;  // the program is ending: no second pass
         std::this_thread::sleep_for(query_pass_wait());
     }
 }

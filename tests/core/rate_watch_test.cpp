@@ -43,6 +43,28 @@ TEST(rate_watch, judges_only_whole_windows) {
     }
 }
 
+// The engine looks every few milliseconds while segments are paced: the
+// judgement is the same as with sparse looks.
+TEST(rate_watch, frequent_looks_judge_the_same) {
+    struct rate_case {
+        std::uint64_t bytes_per_second;
+        bool too_slow;
+    };
+    for (const rate_case c : {rate_case{900, true}, rate_case{1100, false}}) {
+        rate_watch watch(1000, 10000ms);
+        const rate_watch::clock::time_point start{};
+        watch.start(start, 0);
+        bool judged = false;
+        for (int ms = 5; ms <= 12000; ms += 5) {
+            judged = watch.too_slow(start + std::chrono::milliseconds(ms), c.bytes_per_second * ms / 1000);
+            if (ms < 10000) {
+                EXPECT_FALSE(judged) << "judged before a whole window, at " << ms << " ms";
+            }
+        }
+        EXPECT_EQ(judged, c.too_slow) << c.bytes_per_second << " bytes/s";
+    }
+}
+
 TEST(rate_watch, a_zero_rate_never_judges) {
     rate_watch watch(0, 1000ms);
     const rate_watch::clock::time_point start{};
