@@ -76,11 +76,12 @@ struct web_server {
     const char* name;
     const char* binary;
     // Writes the configuration into dir and gives the command line.
-    std::vector<std::string> (*configure)(const std::string& dir, int port);
+    // slow: about 1 KiB/s per connection, so that an attempt stalls.
+    std::vector<std::string> (*configure)(const std::string& dir, int port, bool slow);
     bool ranges;  // serves byte ranges
 };
 
-std::vector<std::string> apache_config(const std::string& dir, int port) {
+std::vector<std::string> apache_config(const std::string& dir, int port, bool slow) {
     const std::string modules = "/usr/lib/apache2/modules/";
     write_text(dir + "/apache2.conf",
                "ServerRoot " + dir + "\nServerName 127.0.0.1\nListen 127.0.0.1:" + std::to_string(port) +
@@ -88,22 +89,27 @@ std::vector<std::string> apache_config(const std::string& dir, int port) {
                    modules + "mod_authz_core.so\nLoadModule mime_module " + modules +
                    "mod_mime.so\nTypesConfig /etc/mime.types\n" + "User nobody\nGroup nogroup\nPidFile " + dir +
                    "/apache2.pid\nErrorLog " + dir + "/error.log\nDocumentRoot " + dir + "/www\n<Directory " + dir +
-                   "/www>\n  Require all granted\n</Directory>\n");
+                   "/www>\n  Require all granted\n</Directory>\n" +
+                   (slow ? "LoadModule ratelimit_module " + modules + "mod_ratelimit.so\nLoadModule env_module " +
+                               modules + "mod_env.so\n<Location />\n  SetOutputFilter RATE_LIMIT\n" +
+                               "  SetEnv rate-limit 1\n</Location>\n"
+                         : std::string()));
     // In the foreground with its usual worker processes: "-X" would serve one
     // connection at a time, and the four segments would queue behind each other.
     return {"/usr/sbin/apache2", "-D", "FOREGROUND", "-f", dir + "/apache2.conf"};
 }
 
-std::vector<std::string> lighttpd_config(const std::string& dir, int port) {
+std::vector<std::string> lighttpd_config(const std::string& dir, int port, bool slow) {
     write_text(dir + "/lighttpd.conf", "server.document-root = \"" + dir + "/www\"\nserver.bind = \"127.0.0.1\"\n" +
                                            "server.port = " + std::to_string(port) + "\nserver.errorlog = \"" + dir +
                                            "/error.log\"\nserver.username = \"nobody\"\n" +
                                            "server.groupname = \"nogroup\"\nmimetype.assign = (\".pkg\" => "
-                                           "\"application/octet-stream\")\n");
+                                           "\"application/octet-stream\")\n" +
+                                           (slow ? "connection.kbytes-per-second = 1\n" : ""));
     return {"/usr/sbin/lighttpd", "-D", "-f", dir + "/lighttpd.conf"};
 }
 
-std::vector<std::string> python_config(const std::string& dir, int port) {
+std::vector<std::string> python_config(const std::string& dir, int port, bool) {
     return {"/usr/bin/python3", "-m",        "http.server", std::to_string(port),
             "--bind",           "127.0.0.1", "--directory", dir + "/www"};
 }
@@ -127,7 +133,7 @@ TEST(real_package_hosts, package_arrives_byte_for_byte) {
         write_text(dir.file("www/" + name), body);
         const int port = free_loopback_port();
         server_process server;
-        ASSERT_TRUE(server.start(s.configure(dir.path().string(), port), port, dir.file("server.log")))
+        ASSERT_TRUE(server.start(s.configure(dir.path().string(), port, false), port, dir.file("server.log")))
             << test_support::read_file(dir.file("server.log")) << test_support::read_file(dir.file("error.log"));
         proxy_environment direct(std::nullopt);
         const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/" + name;
@@ -136,6 +142,59 @@ TEST(real_package_hosts, package_arrives_byte_for_byte) {
         EXPECT_TRUE(read_file(target) == body) << "package of " << read_file(target).size() << " bytes";
         EXPECT_TRUE(leftover_parts(name).empty());
         server.stop();
+    }
+}
+
+// A host slowed to a trickle stalls the attempt; started again at full speed
+// on the same address, it gives the retry only what the parts lack.
+TEST(real_package_hosts, retry_after_a_stall_resumes) {
+    struct resume_case {
+        web_server server;
+        // apache2's rate-limiting filter makes the slow answers' ETag weak,
+        // which proves nothing about the file: the retry rightly starts over.
+        bool resumes;
+    };
+    const resume_case cases[] = {
+        {{"apache2", "/usr/sbin/apache2", apache_config, true}, false},
+        {{"lighttpd", "/usr/sbin/lighttpd", lighttpd_config, true}, true},
+    };
+    const std::string body = package_bytes(2 * 1024 * 1024 + 5, 8);
+    for (const auto& c : cases) {
+        const web_server& s = c.server;
+        SCOPED_TRACE(s.name);
+        temp_dir dir;
+        std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+        std::filesystem::create_directories(dir.path() / "www");
+        const std::string name = unique_package_name("real_resume");
+        write_text(dir.file("www/" + name), body);
+        const int port = free_loopback_port();
+        proxy_environment direct(std::nullopt);
+        const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/" + name;
+        const std::string target = dir.file(name);
+        std::atomic<bool> cancelled{false};
+        {
+            server_process slow;
+            ASSERT_TRUE(slow.start(s.configure(dir.path().string(), port, true), port, dir.file("server.log")))
+                << test_support::read_file(dir.file("error.log"));
+            transfer_limits limits;
+            limits.stall_s = 10;
+            limits.min_rate_bytes = 64 * 1024;  // four connections at 1 KiB/s stay far below
+            limits.rate_window_s = 2;
+            segment_downloader engine(url, url, target, 0, download_flags{nullptr, &cancelled}, limits);
+            EXPECT_FALSE(engine.download());
+            EXPECT_EQ(leftover_parts(name).size(), 4u) << "the stalled attempt keeps its parts";
+        }
+        server_process fast;
+        ASSERT_TRUE(fast.start(s.configure(dir.path().string(), port, false), port, dir.file("server.log")));
+        segment_downloader engine(url, url, target, 0, download_flags{nullptr, &cancelled});
+        EXPECT_TRUE(engine.download());
+        if (c.resumes) {
+            EXPECT_GT(engine.resumed_bytes(), 0u) << "the retry fetched everything again";
+        } else {
+            EXPECT_EQ(engine.resumed_bytes(), 0u) << "parts kept under a weak validator were trusted";
+        }
+        EXPECT_TRUE(read_file(target) == body) << "package of " << read_file(target).size() << " bytes";
+        EXPECT_TRUE(leftover_parts(name).empty());
     }
 }
 
