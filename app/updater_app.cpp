@@ -170,6 +170,9 @@ void updater_app::show_hint_window() {
 
 void updater_app::shutdown() {
     if (task) {
+        // The program is ending: a transfer still under way stops within a
+        // second, so the join below never waits on the network.
+        g_update_cancelled.store(true);
         if (task->worker_thread.joinable()) task->worker_thread.join();
         task.reset();
     }

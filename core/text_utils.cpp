@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "core/run_log.h"
 #include "platform/debug_output.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -148,6 +149,7 @@ void debug_log(const char* format, ...) {
     va_end(args);
     if (written < 0) buffer[0] = 0;
     platform::debug_output(std::string_view(buffer.data()));
+    run_log_line(std::string_view(buffer.data()));
 }
 
 void debug_log_w(const wchar_t* format, ...) {
@@ -165,6 +167,7 @@ void debug_log_w(const wchar_t* format, ...) {
     (void)written;  // a cut is not reported, by design
     buffer[LOG_BUFFER_SIZE - 1] = 0;
     platform::debug_output(std::wstring_view(buffer.data()));
+    run_log_line(wide_to_utf8(std::wstring_view(buffer.data())));
 }
 
 std::string module_dir() {

@@ -2,93 +2,27 @@
 // that decide whether every segment delivered exactly its range.
 #include "download/segment_downloader.h"
 
-#include <cstring>
-#include <string_view>
-
 #include "core/text_utils.h"
 #include "core/update_messages.h"
 #include "download/resume_store.h"
 #include "download/segment_transfer.h"
 #include "platform/files.h"
 #include "platform/message_queue.h"
+#include "platform/proxy.h"
 
 namespace {
 
-// The longest wait for socket activity per pass, so the cancel flag is seen promptly.
-constexpr int MAX_WAIT_MS = 1000;
+// The longest wait for socket activity per pass, so that a stop is seen well
+// within a second even when no data arrives.
+constexpr int MAX_WAIT_MS = 100;
 // The same while segments wait for the digest: how soon the wait is looked at again.
 constexpr int PACED_WAIT_MS = 5;
 // libcurl's receive buffer per transfer.
 constexpr long RECEIVE_BUFFER_BYTES = 64 * 1024;
-// libcurl's chunks (16 KiB at most here) are gathered into writes of this
-// size: fewer system calls for a small, fixed amount of memory per segment.
-constexpr std::size_t WRITE_BLOCK_BYTES = 64 * 1024;
 constexpr long MAX_REDIRECTS = 5;
 
-bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        char a = text[i];
-        char b = prefix[i];
-        if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-        if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-        if (a != b) {
-            return false;
-        }
-    }
-    return true;
-}
+}  // namespace
 
-std::string_view trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' || text.back() == '\n')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
-std::size_t collect_header(char* data, std::size_t size, std::size_t count, void* text) {
-    static_cast<std::string*>(text)->append(data, size * count);
-    return size * count;
-}
-
-// The validator of the last response head in headers (redirects come first):
-// its strong ETag, else its Last-Modified date, else nothing. A weak ETag
-// cannot prove that two byte ranges come from the same file.
-std::string validator_of(std::string_view headers) {
-    std::string etag;
-    std::string last_modified;
-    while (!headers.empty()) {
-        const std::size_t end = headers.find('\n');
-        const std::string_view line = headers.substr(0, end);
-        headers = end == std::string_view::npos ? std::string_view() : headers.substr(end + 1);
-        if (line.starts_with("HTTP/")) {
-            etag.clear();
-            last_modified.clear();
-        } else if (starts_with_ignoring_case(line, "etag:")) {
-            etag = std::string(trim(line.substr(5)));
-        } else if (starts_with_ignoring_case(line, "last-modified:")) {
-            last_modified = std::string(trim(line.substr(14)));
-        }
-    }
-    // The validator goes back to the host in a header line of its own, so a
-    // control character in it would smuggle in another line.
-    const auto printable = [](const std::string& text) {
-        for (const char c : text) {
-            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;
-        }
-        return true;
-    };
-    if (!etag.empty() && !etag.starts_with("W/") && printable(etag)) {
-        return etag;
-    }
-    return printable(last_modified) ? last_modified : std::string();
-}
-
-// Options shared by the probe and the segments: certificate checks off,
-// redirects followed, and bounds that end a dead or stalled transfer.
 bool set_common_options(CURL* handle, const std::string& url, const transfer_limits& limits) {
     bool ok = curl_easy_setopt(handle, CURLOPT_URL, url.c_str()) == CURLE_OK;
     ok = curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 0L) == CURLE_OK && ok;
@@ -97,39 +31,50 @@ bool set_common_options(CURL* handle, const std::string& url, const transfer_lim
     ok = curl_easy_setopt(handle, CURLOPT_MAXREDIRS, MAX_REDIRECTS) == CURLE_OK && ok;
     ok = curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L) == CURLE_OK && ok;
     ok = curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, limits.connect_timeout_s) == CURLE_OK && ok;
-    ok = curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, limits.low_speed_bytes) == CURLE_OK && ok;
-    ok = curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, limits.low_speed_time_s) == CURLE_OK && ok;
+    // Less than one byte per second over the stall time: nothing came.
+    ok = curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK && ok;
+    ok = curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, limits.stall_s) == CURLE_OK && ok;
+    // The system's proxy settings (Windows); libcurl reads the environment itself.
+    const std::string proxy = platform::proxy_for_request(url);
+    if (!proxy.empty()) {
+        ok = curl_easy_setopt(handle, CURLOPT_PROXY, proxy.c_str()) == CURLE_OK && ok;
+    }
     return ok;
 }
 
-// A part file without a stdio buffer: the engine gathers its own writes, and
-// what it has written is on disk for the digest thread to read.
-std::FILE* open_part(const std::string& path, const char* mode) {
-    std::FILE* file = std::fopen(path.c_str(), mode);
-    if (file != nullptr) {
-        // A stream that keeps its stdio buffer still works, with one more copy.
-        (void)std::setvbuf(file, nullptr, _IONBF, 0);
+CURLcode perform_watched(CURL* handle, const std::atomic<bool>* cancelled) {
+    CURLM* multi = curl_multi_init();
+    if (multi == nullptr) {
+        return CURLE_OUT_OF_MEMORY;
     }
-    return file;
-}
-
-// The size of an open part file; -1 when it cannot be told.
-long file_size_of(std::FILE* file) {
-    if (std::fseek(file, 0, SEEK_END) != 0) {
-        return -1;
+    if (curl_multi_add_handle(multi, handle) != CURLM_OK) {
+        (void)curl_multi_cleanup(multi);
+        return CURLE_FAILED_INIT;
     }
-    return std::ftell(file);
-}
-
-}  // namespace
-
-std::string file_name_of(const std::string& path) {
-    const std::size_t pos = path.find_last_of("/\\");
-    return pos == std::string::npos ? path : path.substr(pos + 1);
-}
-
-std::string part_path_of(const std::string& target_path, int index) {
-    return module_dir() + file_name_of(target_path) + "-" + std::to_string(index);
+    CURLcode result = CURLE_ABORTED_BY_CALLBACK;
+    for (;;) {
+        if (cancelled != nullptr && cancelled->load()) {
+            break;
+        }
+        int running = 0;
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            result = CURLE_FAILED_INIT;
+            break;
+        }
+        int left = 0;
+        CURLMsg* msg = curl_multi_info_read(multi, &left);
+        if (msg != nullptr && msg->msg == CURLMSG_DONE) {
+            result = msg->data.result;
+            break;
+        }
+        if (curl_multi_poll(multi, nullptr, 0, MAX_WAIT_MS, nullptr) != CURLM_OK) {
+            result = CURLE_FAILED_INIT;
+            break;
+        }
+    }
+    (void)curl_multi_remove_handle(multi, handle);
+    (void)curl_multi_cleanup(multi);
+    return result;
 }
 
 segment_downloader::segment_downloader(const std::string& url, const std::string& probe_url,
@@ -141,7 +86,8 @@ segment_downloader::segment_downloader(const std::string& url, const std::string
       target_path_(target_path),
       window_(window),
       flags_(flags),
-      limits_(limits) {}
+      limits_(limits),
+      package_rate_(limits.min_rate_bytes, std::chrono::seconds(limits.rate_window_s)) {}
 
 bool segment_downloader::cancel_requested() const {
     return flags_.cancelled != nullptr && flags_.cancelled->load();
@@ -164,13 +110,14 @@ bool segment_downloader::download() {
     }
     prepare_download();
     run_transfer_loop();
-    if (ranges_refused_ && !cancelled_ && !setup_failed_) {
+    if (ranges_refused_ && !cancelled_ && !setup_failed_ && !stalled_ && !html_answer_) {
         refetch_whole();
     }
     flush_all_pending();
     release_transfers();
     count_resumed_bytes(resumed_bytes_);
-    const bool complete = !cancelled_ && !setup_failed_ && !ranges_refused_ && segments_complete();
+    const bool complete =
+        !cancelled_ && !setup_failed_ && !ranges_refused_ && !stalled_ && !html_answer_ && segments_complete();
     if (!complete) {
         debug_log("[TamsaUpdate]: download of %s failed \n", url_.c_str());
         keep_or_discard_parts();
@@ -228,6 +175,9 @@ void segment_downloader::prepare_download() {
         return;
     }
     total_size_ = query_content_length(probe_url_);
+    if (cancel_requested() || stalled_ || html_answer_) {
+        return;  // nothing to fetch: the attempt has already failed
+    }
     const std::vector<segment_range> plan = plan_segments(total_size_, segment_count);
     // What an earlier attempt left is used now or never.
     std::optional<resume_point> point = take_resume_point(url_, target_path_);
@@ -326,50 +276,6 @@ bool segment_downloader::add_segment(int index, const segment_range* range, std:
     return ok;
 }
 
-// Opens the segment's part file, keeping the bytes an earlier attempt left
-// when they can be trusted, and starts the transfer of the rest.
-bool segment_downloader::setup_segment(segment_sink& sink) {
-    const std::string path = part_path_of(target_path_, sink.index);
-    part_names_.push_back(path);
-    std::FILE* file = nullptr;
-    if (sink.held > 0) {
-        file = open_part(path, "rb+");
-        const long size = file != nullptr ? file_size_of(file) : -1;
-        // More bytes than the earlier attempt wrote (a part file longer than
-        // its segment, say) are not ours: start that segment from zero.
-        if (size >= 0 && static_cast<std::uint64_t>(size) <= sink.held) {
-            sink.held = static_cast<std::uint64_t>(size);
-        } else {
-            sink.held = 0;
-            if (file != nullptr) (void)std::fclose(file);  // reopened and truncated below
-            file = nullptr;
-        }
-    }
-    if (file == nullptr) {
-        file = open_part(path, "wb+");
-    }
-    if (file == nullptr) {
-        debug_log("[TamsaUpdate]: part file %s cannot be created \n", path.c_str());
-        return false;
-    }
-    sink.file = file;
-    sink.written = sink.held;
-    sink.on_disk = sink.held;
-    part_files_.push_back(file);
-    if (sink.held > 0) {
-        resumed_bytes_ += sink.held;
-        std::lock_guard<std::mutex> guard(lock_);
-        bytes_done_ += sink.held;
-    }
-    if (sink.ranged && sink.held == sink.expected) {
-        // Nothing is left to fetch of this segment.
-        sink.finished = true;
-        sink.status = 206;
-        return true;
-    }
-    return start_transfer(sink);
-}
-
 // One request for what the segment still lacks; a resumed one carries the
 // validator, so a host whose file has changed answers with the whole file.
 bool segment_downloader::start_transfer(segment_sink& sink) {
@@ -408,74 +314,12 @@ bool segment_downloader::start_transfer(segment_sink& sink) {
     return ok && curl_multi_add_handle(transfers_->multi, handle) == CURLM_OK;
 }
 
-// The host would not resume the segment (its file changed, or it has no
-// validator to compare): the part file starts again from zero.
-bool segment_downloader::restart_segment(segment_sink& sink) {
-    release_handle(sink);
-    const std::string& path = part_names_[static_cast<std::size_t>(sink.index)];
-    // Its content is thrown away, so a failing close loses nothing.
-    (void)std::fclose(sink.file);
-    std::FILE* file = open_part(path, "wb+");
-    for (std::FILE*& part : part_files_) {
-        if (part == sink.file) part = file;
-    }
-    sink.file = file;
-    if (file == nullptr) {
-        debug_log("[TamsaUpdate]: part file %s cannot be created \n", path.c_str());
-        return false;
-    }
-    count_progress(-static_cast<std::int64_t>(sink.written));
-    resumed_bytes_ -= sink.held;
-    digest_.restart(static_cast<std::size_t>(sink.index));
-    sink.held = 0;
-    sink.written = 0;
-    sink.on_disk = 0;
-    sink.pending_used = 0;
-    sink.checked = false;
-    sink.finished = false;
-    sink.restart = false;
-    sink.paused = false;
-    sink.result = CURLE_OK;
-    sink.status = 0;
-    return start_transfer(sink);
-}
-
-std::uint64_t segment_downloader::query_content_length(const std::string& url) {
-    CURL* handle = curl_easy_init();
-    if (handle == nullptr) {
-        return 0;
-    }
-    std::string headers;
-    bool ok = set_common_options(handle, url, limits_);
-    ok = curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, "GET") == CURLE_OK && ok;
-    (void)curl_easy_setopt(handle, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
-    ok = curl_easy_setopt(handle, CURLOPT_NOBODY, 1L) == CURLE_OK && ok;
-    ok = curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &collect_header) == CURLE_OK && ok;
-    ok = curl_easy_setopt(handle, CURLOPT_HEADERDATA, &headers) == CURLE_OK && ok;
-    curl_off_t length = -1;
-    long status = 0;
-    if (ok && curl_easy_perform(handle) == CURLE_OK &&
-        curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK &&
-        curl_easy_getinfo(handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK) {
-        // The length of an error page is not the package's.
-        if (status < 200 || status > 299) {
-            length = -1;
-        } else {
-            validator_ = validator_of(headers);
-        }
-        long version = CURL_HTTP_VERSION_NONE;
-        probe_multiplexed_ = curl_easy_getinfo(handle, CURLINFO_HTTP_VERSION, &version) == CURLE_OK &&
-                             (version == CURL_HTTP_VERSION_2_0 || version == CURL_HTTP_VERSION_3);
-    }
-    curl_easy_cleanup(handle);
-    return length > 0 ? static_cast<std::uint64_t>(length) : 0;
-}
-
 void segment_downloader::run_transfer_loop() {
     if (transfers_->multi == nullptr) {
         return;
     }
     int running = 0;
+    package_rate_.start(rate_watch::clock::now(), received_);
     for (;;) {
         CURLMcode code = curl_multi_perform(transfers_->multi, &running);
         if (code != CURLM_OK) {
@@ -484,7 +328,7 @@ void segment_downloader::run_transfer_loop() {
             break;
         }
         collect_finished();
-        if (setup_failed_ || ranges_refused_) {
+        if (setup_failed_ || ranges_refused_ || stalled_ || html_answer_) {
             break;
         }
         // A restarted segment is running again even when libcurl counted none.
@@ -500,6 +344,10 @@ void segment_downloader::run_transfer_loop() {
             cancelled_ = true;
             break;
         }
+        if (package_too_slow()) {
+            stalled_ = true;
+            break;
+        }
         pace_segments();
         code = curl_multi_poll(transfers_->multi, nullptr, 0, pacing_.holding() ? PACED_WAIT_MS : MAX_WAIT_MS, nullptr);
         if (code != CURLM_OK) {
@@ -511,6 +359,18 @@ void segment_downloader::run_transfer_loop() {
     if (cancel_requested()) {
         cancelled_ = true;
     }
+}
+
+// The whole package's rate over the last window, below the bound: one line
+// that names the stall.
+bool segment_downloader::package_too_slow() {
+    if (!package_rate_.too_slow(rate_watch::clock::now(), received_)) {
+        return false;
+    }
+    debug_log("[TamsaUpdate]: download of %s stalled: %llu bytes in the last %ld s, below %llu bytes/s \n",
+              url_.c_str(), static_cast<unsigned long long>(package_rate_.window_bytes()), limits_.rate_window_s,
+              static_cast<unsigned long long>(limits_.min_rate_bytes));
+    return true;
 }
 
 // Pauses or resumes the segments after the first unfinished one, as the
@@ -565,7 +425,12 @@ void segment_downloader::collect_finished() {
             if (!restart_segment(*sink)) setup_failed_ = true;
             continue;
         }
-        if (sink->result != CURLE_OK && !ranges_refused_) {
+        if (sink->result == CURLE_OPERATION_TIMEDOUT) {
+            // One stalled connection ends the attempt; the others' bytes stay for a retry.
+            debug_log("[TamsaUpdate]: segment %d stalled: no data for %ld s after %llu bytes \n", sink->index,
+                      limits_.stall_s, static_cast<unsigned long long>(sink->written));
+            stalled_ = true;
+        } else if (sink->result != CURLE_OK && !ranges_refused_ && !html_answer_) {
             debug_log("[TamsaUpdate]: segment %d ended with \"%s\" after %llu bytes, HTTP status %ld \n", sink->index,
                       curl_easy_strerror(sink->result), static_cast<unsigned long long>(sink->written), sink->status);
         }
@@ -604,45 +469,6 @@ void segment_downloader::release_transfers() {
     }
 }
 
-// A failed attempt at a file with a validator leaves its part files to the
-// next attempt; anything else is thrown away.
-void segment_downloader::keep_or_discard_parts() {
-    const bool resumable = !cancelled_ && !ranges_refused_ && !validator_.empty() && sinks_.size() == segment_count &&
-                           part_names_.size() == segment_count && sinks_.front()->ranged;
-    if (!resumable) {
-        discard_parts();
-        return;
-    }
-    digest_.stop();  // it reads the part files that are closed now
-    resume_point point{url_, target_path_, total_size_, validator_, part_names_, {}};
-    for (const auto& sink : sinks_) {
-        // Bytes the disk may not have taken are not held: the next attempt compares sizes.
-        const bool closed = sink->file != nullptr && std::fclose(sink->file) == 0;
-        point.held.push_back(closed ? sink->on_disk : 0);
-        sink->file = nullptr;
-    }
-    part_files_.clear();
-    part_names_.clear();
-    sinks_.clear();
-    keep_resume_point(std::move(point));
-}
-
-void segment_downloader::discard_parts() {
-    digest_.stop();  // it reads the part files that go now
-    for (std::FILE*& file : part_files_) {
-        if (file != nullptr) {
-            (void)std::fclose(file);  // the content is thrown away anyway
-            file = nullptr;
-        }
-    }
-    part_files_.clear();
-    for (const std::string& name : part_names_) {
-        (void)platform::delete_file(name);  // a part never created fails here, as it should
-    }
-    part_names_.clear();
-    sinks_.clear();
-}
-
 bool segment_downloader::segments_complete() const {
     if (sinks_.empty()) {
         return false;
@@ -656,60 +482,6 @@ bool segment_downloader::segments_complete() const {
                       sink->status);
             return false;
         }
-    }
-    return true;
-}
-
-std::size_t segment_downloader::on_segment_header(char* data, std::size_t size, std::size_t count, void* user) {
-    auto* sink = static_cast<segment_sink*>(user);
-    const std::size_t bytes = size * count;
-    const std::string_view line(data, bytes);
-    // Every response head (a redirect's too) starts with its status line.
-    if (line.starts_with("HTTP/")) {
-        sink->content_range.clear();
-    } else if (starts_with_ignoring_case(line, "content-range:")) {
-        sink->content_range = std::string(trim(line.substr(14)));
-    }
-    return bytes;
-}
-
-bool segment_downloader::check_response_head(segment_sink& sink) {
-    long status = 0;
-    if (curl_easy_getinfo(sink.handle, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK) {
-        return false;
-    }
-    sink.status = status;
-    if (sink.ranged && status == 200) {
-        // To a resumed request this says the file has changed; to a fresh one, that ranges are ignored.
-        if (sink.held > 0) {
-            sink.restart = true;
-        } else {
-            ranges_refused_ = true;
-        }
-        return false;
-    }
-    if (!sink.ranged) {
-        if (status != 200) {
-            return false;
-        }
-        curl_off_t length = -1;
-        if (sink.expected == 0 &&
-            curl_easy_getinfo(sink.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK && length > 0) {
-            sink.expected = static_cast<std::uint64_t>(length);
-            std::lock_guard<std::mutex> guard(lock_);
-            total_size_ = sink.expected;
-        }
-        return true;
-    }
-    const segment_range rest{sink.range.first + static_cast<std::int64_t>(sink.held), sink.range.last};
-    const std::string wanted = "bytes " + range_text(rest) + "/";
-    const bool range_ok = sink.content_range.starts_with(wanted) &&
-                          (sink.content_range.substr(wanted.size()) == std::to_string(total_size_) ||
-                           sink.content_range.substr(wanted.size()) == "*");
-    if (status != 206 || !range_ok) {
-        debug_log("[TamsaUpdate]: segment %d answered HTTP %ld with range \"%s\", wanted \"%s%llu\" \n", sink.index,
-                  status, sink.content_range.c_str(), wanted.c_str(), static_cast<unsigned long long>(total_size_));
-        return false;
     }
     return true;
 }
@@ -742,53 +514,9 @@ std::size_t segment_downloader::on_segment_data(char* data, std::size_t size, st
         return 0;  // libcurl aborts the transfer on a short count
     }
     sink->written += bytes;
+    sink->owner->received_ += bytes;
     sink->owner->count_progress(static_cast<std::int64_t>(bytes));
     return bytes;
-}
-
-bool segment_downloader::take_chunk(segment_sink& sink, const char* data, std::size_t bytes) {
-    if (sink.pending_used + bytes > WRITE_BLOCK_BYTES && !flush_pending(sink)) {
-        return false;
-    }
-    if (bytes > WRITE_BLOCK_BYTES) {
-        const std::size_t put = std::fwrite(data, 1, bytes, sink.file);
-        sink.on_disk += put;
-        digest_.grew(static_cast<std::size_t>(sink.index), sink.on_disk);
-        return put == bytes;
-    }
-    if (!sink.pending) {
-        sink.pending = std::make_unique<char[]>(WRITE_BLOCK_BYTES);
-    }
-    std::memcpy(sink.pending.get() + sink.pending_used, data, bytes);
-    sink.pending_used += bytes;
-    return true;
-}
-
-// Writes what the segment has gathered; false on a short write. After a
-// stop nothing more is written: the attempt's parts are thrown away anyway.
-bool segment_downloader::flush_pending(segment_sink& sink) {
-    if (cancel_requested()) {
-        sink.pending_used = 0;
-        return false;
-    }
-    if (sink.pending_used == 0 || sink.file == nullptr) {
-        return sink.pending_used == 0;
-    }
-    const std::size_t put = std::fwrite(sink.pending.get(), 1, sink.pending_used, sink.file);
-    const bool complete = put == sink.pending_used;
-    sink.on_disk += put;
-    sink.pending_used = 0;
-    digest_.grew(static_cast<std::size_t>(sink.index), sink.on_disk);
-    return complete;
-}
-
-void segment_downloader::flush_all_pending() {
-    for (const auto& sink : sinks_) {
-        if (!flush_pending(*sink) && sink->result == CURLE_OK) {
-            sink->result = CURLE_WRITE_ERROR;
-        }
-        sink->pending.reset();
-    }
 }
 
 void segment_downloader::count_progress(std::int64_t bytes) {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "core/rate_watch.h"
 #include "download/segment_pacing.h"
 #include "download/segment_plan.h"
 #include "download/stream_digest.h"
@@ -31,12 +32,16 @@ struct download_flags {
     const std::atomic<bool>* cancelled = nullptr;
 };
 
-// Bounds that end a dead or stalled transfer as a failure.
+// Bounds that end a dead or stalled attempt as a failure. The defaults are
+// the product's; tests shorten them.
 struct transfer_limits {
     long connect_timeout_s = 30;
-    // A transfer slower than low_speed_bytes per second for low_speed_time_s fails.
-    long low_speed_bytes = 1;
-    long low_speed_time_s = 60;
+    // A connection (the size probe's too) that brings no byte for this long fails.
+    long stall_s = 30;
+    // The whole package arriving slower than min_rate_bytes per second over
+    // the last rate_window_s seconds fails the attempt.
+    std::uint64_t min_rate_bytes = 1024;
+    long rate_window_s = 60;
 };
 
 // The last path component after the later of the last "/" and "\".
@@ -81,6 +86,7 @@ private:
     std::vector<std::uint64_t> resumable_bytes(const std::vector<segment_range>& plan,
                                                const std::optional<resume_point>& point) const;
     std::uint64_t query_content_length(const std::string& url);
+    bool package_too_slow();
     bool add_segment(int index, const segment_range* range, std::uint64_t held);
     bool setup_segment(segment_sink& sink);
     bool start_transfer(segment_sink& sink);
@@ -123,6 +129,13 @@ private:
     // Set when the host answered a range request with the whole file.
     bool ranges_refused_ = false;
     bool cancelled_ = false;
+    // Set when a connection or the whole package stalled.
+    bool stalled_ = false;
+    // Set when the host answered with a web page instead of the package.
+    bool html_answer_ = false;
+    // Body bytes received by this attempt, and the watch on their rate.
+    std::uint64_t received_ = 0;
+    rate_watch package_rate_;
     // The probe's answer came over HTTP/2 (or 3): the segments may share its connection.
     bool probe_multiplexed_ = false;
     // The probe's strong ETag, else its Last-Modified date; empty when it had neither.

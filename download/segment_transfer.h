@@ -4,6 +4,7 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -13,6 +14,14 @@
 #include "download/segment_plan.h"
 
 class segment_downloader;
+struct transfer_limits;
+
+// Options shared by the probe and the segments: certificate checks off,
+// redirects followed, and bounds that end a dead or stalled transfer.
+bool set_common_options(CURL* handle, const std::string& url, const transfer_limits& limits);
+// curl_easy_perform on a handle set up for it, which gives up within a
+// tenth of a second or so once cancelled is set (CURLE_ABORTED_BY_CALLBACK).
+CURLcode perform_watched(CURL* handle, const std::atomic<bool>* cancelled);
 
 // The state of one segment transfer; the user data of its callbacks.
 struct segment_sink {

@@ -12,6 +12,7 @@ packages=(
   libx11-dev libxext-dev libfreetype-dev libfontconfig-dev fonts-wqy-microhei
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   nginx-light xvfb openbox xdotool x11-utils x11-apps imagemagick aria2 procps python3 time bc
+  apache2 lighttpd tinyproxy squid
 )
 
 missing=()
@@ -41,5 +42,14 @@ fi
 
 echo "bootstrap: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
+# The web servers and proxies are started by the tests that need them, each
+# on a port and with a configuration of its own: their system services must
+# not start on installation. policy-rc.d tells the maintainer scripts so.
+policy=/usr/sbin/policy-rc.d
+if [ ! -e "$policy" ]; then
+  printf '#!/bin/sh\nexit 101\n' | "${SUDO[@]}" tee "$policy" >/dev/null
+  "${SUDO[@]}" chmod 755 "$policy"
+  trap '"${SUDO[@]}" rm -f "$policy"' EXIT
+fi
 "${SUDO[@]}" apt-get update -qq
 "${SUDO[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

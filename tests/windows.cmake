@@ -82,12 +82,15 @@ target_compile_definitions(win32_product_tests PRIVATE TEST_CHILD_PATH="$<TARGET
 target_compile_options(win32_product_tests PRIVATE -UNOUSER -UNOGDI)
 add_dependencies(win32_product_tests win32_test_child)
 
-# The shared core: version order, text rules, the update run's record.
+# The shared core: version order, text rules, the update run's record, the
+# rate watch, and the reading of the system's proxy lists.
 tamsa_windows_test(win32_core_tests
   SOURCES
     ${CMAKE_CURRENT_SOURCE_DIR}/core/version_order_test.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/core/text_rules_test.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/core/update_task_test.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/core/rate_watch_test.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/platform/proxy_rules_test.cpp
   LIBRARIES tamsa_base)
 
 # An HTTPS host on the build machine's side of 127.0.0.1 (the test programs

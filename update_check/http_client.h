@@ -2,8 +2,10 @@
 // store that all requests of the process share.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -11,8 +13,12 @@
 // tests shorten them so that no test waits minutes.
 struct http_timing {
     std::chrono::milliseconds retry_wait{50};
-    std::chrono::milliseconds connect_timeout{120000};
-    std::chrono::milliseconds transfer_timeout{120000};
+    std::chrono::milliseconds connect_timeout{30000};
+    // A request that brings no byte for this long fails.
+    std::chrono::milliseconds stall{30000};
+    // A request slower than min_rate_bytes per second over rate_window fails.
+    std::uint64_t min_rate_bytes = 1024;
+    std::chrono::milliseconds rate_window{60000};
 };
 
 // The timing that new clients take; process-wide.
@@ -33,10 +39,15 @@ public:
     int http_get(const std::string& url, std::string& response);
 
     http_timing timing;
+    // When set, a request under way gives up within a tenth of a second or so
+    // of it becoming true, and no further attempt is made.
+    const std::atomic<bool>* cancelled = nullptr;
 
 private:
     void set_options(const std::string& url, std::string& response);
     void save_cookies();
+    int perform();
+    bool cancel_requested() const;
 
     // The libcurl easy handle of the request under way, opaque to callers.
     void* handle_ = nullptr;

@@ -27,12 +27,14 @@ std::atomic<long long> pass_wait_ms{3000};
 // what remains is the body of the last attempt made.
 void fetch_answer(const std::string& url, std::string& response) {
     http_client client;
-    for (int pass = 0; pass < PASSES; ++pass) {
+    client.cancelled = &g_update_cancelled;
+    for (int pass = 0; pass < PASSES && !g_update_cancelled.load(); ++pass) {
         response.clear();
         const int result = client.http_get(url, response);
         debug_log("[TamsaUpdate]: GetFileHash Req %s\n", url.c_str());
         if (result == 0) return;
         debug_log_w(L"[TamsaUpdate]: GetFileHash Error Ret %d \n", result);
+        if (g_update_cancelled.load()) return;  // the program is ending: no second pass
         std::this_thread::sleep_for(query_pass_wait());
     }
 }
@@ -55,13 +57,25 @@ bool check_answer_status(const Json::Value& root, const std::string& response) {
     return true;
 }
 
+// The first bytes of an answer for a log line: printable ASCII only, so a
+// login page or binary junk cannot break the log's lines.
+std::string printable_head(const std::string& response) {
+    constexpr std::size_t SHOWN_BYTES = 80;
+    std::string head;
+    for (const char c : response.substr(0, SHOWN_BYTES)) {
+        const auto byte = static_cast<unsigned char>(c);
+        head.push_back(byte >= 0x20 && byte < 0x7f ? c : '.');
+    }
+    return head;
+}
+
 // Parsing and reading may meet a library exception (nesting too deep, no
 // memory); it ends the check like any other malformed answer.
 bool read_parsed_answer(const std::string& response, update_task& task) {
     Json::Value root;
     Json::Reader reader;
     if (!reader.parse(response, root)) {
-        debug_log("[TamsaUpdate]: Prase Resp %s ERROR \n", response.c_str());
+        debug_log("[TamsaUpdate]: answer is not JSON: \"%s\" \n", printable_head(response).c_str());
         return false;
     }
     if (!check_answer_status(root, response)) return false;

@@ -170,6 +170,10 @@ TEST_F(program_fixture, asks_the_service_after_cleaning_up_and_ends_when_no_upda
     EXPECT_NE(log.find("[TamsaUpdate] clear_files Find File Count:"), std::string::npos) << "log:\n" << log;
     ASSERT_FALSE(queries.empty()) << "log:\n" << log;
     EXPECT_EQ(queries[0], "beta|tamsa|4.1|7");
+    // The run's lines are also in the log file beside the program.
+    const std::string run_log = test_support::read_file(dir_ / "TamsaUpdate.log");
+    EXPECT_EQ(run_log.rfind("==== TamsaUpdate run ", 0), 0u) << run_log;
+    EXPECT_NE(run_log.find("[TamsaUpdate]: GetFileHash Req http://127.0.0.1:"), std::string::npos) << run_log;
 }
 
 // The program's own waits, with their real values: 50 ms after each failed

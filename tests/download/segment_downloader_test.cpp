@@ -12,7 +12,7 @@ namespace {
 using namespace download_test;
 
 // Bounds short enough for a test to see a stalled host fail the attempt.
-constexpr transfer_limits SHORT_LIMITS{2, 1, 1};
+constexpr transfer_limits SHORT_LIMITS{2, 1};
 
 struct attempt {
     bool ok = false;

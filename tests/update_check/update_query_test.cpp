@@ -180,6 +180,12 @@ TEST_F(get_file_hash_test, overlong_url_is_refused_without_a_request) {
 // leaves after the request lines ("" for none).
 TEST_F(get_file_hash_test, failed_answers_log_one_line) {
     const std::string html = "<html>not found</html>";
+    // A captive portal's login page: longer than what is shown, with line
+    // breaks, a tab and non-ASCII bytes that must not reach the log as they are.
+    const std::string login =
+        "<!DOCTYPE html>\n<html><head><title>Caf\xc3\xa9 Wi-Fi</title></head>\t<body>"
+        "<form action=\"/login\">Accept the terms to continue</form></body></html>";
+    const std::string login_shown = "<!DOCTYPE html>.<html><head><title>Caf.. Wi-Fi</title></head>.<body><form action";
     struct case_row {
         const char* name;
         std::vector<answer> answers;
@@ -189,7 +195,13 @@ TEST_F(get_file_hash_test, failed_answers_log_one_line) {
     };
     const case_row cases[] = {
         {"empty body", {{200, ""}}, "[TamsaUpdate]: GetFileHash Resp Empty \n", 1, 0},
-        {"not JSON", {{200, "hello"}}, "[TamsaUpdate]: Prase Resp hello ERROR \n", 1, 0},
+        {"not JSON", {{200, "hello"}}, "[TamsaUpdate]: answer is not JSON: \"hello\" \n", 1, 0},
+        {"login page", {{200, login}}, "[TamsaUpdate]: answer is not JSON: \"" + login_shown + "\" \n", 1, 0},
+        {"redirect to a login page",
+         {{302, login}},
+         "[TamsaUpdate]: answer is not JSON: \"" + login_shown + "\" \n",
+         4,
+         2},
         {"code as text", {{200, "{\"code\":\"0\"}"}}, "[TamsaUpdate]: LOST Code Node {\"code\":\"0\"} ERROR \n", 1, 0},
         {"code 0.5", {{200, "{\"code\":0.5}"}}, "[TamsaUpdate]: LOST Code Node {\"code\":0.5} ERROR \n", 1, 0},
         {"code beyond 32 bits",
@@ -211,7 +223,7 @@ TEST_F(get_file_hash_test, failed_answers_log_one_line) {
          "[TamsaUpdate]: Code Status {\"code\":5} trailing ERROR \n",
          1,
          0},
-        {"HTML error page", {{404, html}}, "[TamsaUpdate]: Prase Resp " + html + " ERROR \n", 4, 2},
+        {"HTML error page", {{404, html}}, "[TamsaUpdate]: answer is not JSON: \"" + html + "\" \n", 4, 2},
         {"JSON error body", {{503, "{\"code\":9}"}}, "[TamsaUpdate]: Code Status {\"code\":9} ERROR \n", 4, 2},
         {"no data", {{200, "{\"code\":0}"}}, "", 1, 0},
         {"null data", {{200, "{\"code\":0,\"data\":null}"}}, "", 1, 0},

@@ -1,0 +1,11 @@
+// Proxies on Linux: libcurl reads the environment itself; there are no
+// system settings to add.
+#include "platform/proxy.h"
+
+namespace platform {
+
+std::string proxy_for_request(const std::string&) {
+    return {};
+}
+
+}  // namespace platform

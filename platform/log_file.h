@@ -1,0 +1,35 @@
+// A file a program appends its log to. Opening refuses a symbolic link, a
+// junction (any reparse point) and a file with more than one name, so that a
+// log in a folder others can write never leads the program's writes elsewhere.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+class log_file {
+public:
+    log_file() = default;
+    ~log_file() { close(); }
+    log_file(const log_file&) = delete;
+    log_file& operator=(const log_file&) = delete;
+
+    // Opens path for reading and appending, creating it when missing; false
+    // when it cannot be opened or is not a plain file of its own.
+    bool open(const std::string& path);
+    bool is_open() const { return handle_ != -1; }
+    // The whole content; empty when it cannot be read.
+    std::string read_all();
+    // Replaces the whole content with text.
+    bool replace(std::string_view text);
+    // Writes text at the end.
+    bool append(std::string_view text);
+    void close();
+
+private:
+    std::intptr_t handle_ = -1;
+};
+
+}  // namespace platform

@@ -1,0 +1,113 @@
+// Proxies on Windows: the current user's proxy settings through WinHTTP's own
+// functions. An automatic configuration script, or automatic detection, is
+// asked first (with short bounds, so that a missing script never holds a
+// request up for long); a fixed proxy and its bypass list come next. The
+// answer for a host is kept for a minute, so the segments of one download
+// ask once.
+#include "platform/proxy.h"
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <chrono>
+#include <map>
+#include <mutex>
+
+#include "platform/text.h"
+
+namespace platform {
+
+namespace {
+
+// The longest that resolving, connecting, sending and receiving may each
+// take while the configuration script is fetched.
+constexpr int SCRIPT_TIMEOUT_MS = 5000;
+constexpr auto KEEP_ANSWER = std::chrono::seconds(60);
+
+std::string narrow(const wchar_t* text) {
+    return text == nullptr ? std::string() : wide_to_utf8(text);
+}
+
+void free_text(wchar_t* text) {
+    if (text != nullptr) (void)::GlobalFree(text);
+}
+
+struct proxy_choice {
+    bool decided = false;  // false: nothing said, ask the next source
+    std::string proxy;     // empty: direct
+};
+
+proxy_choice choose(const std::string& url, const std::string& list, const std::string& bypass) {
+    proxy_choice choice{true, {}};
+    if (list.empty() || proxy_bypassed(bypass, url_host(url))) return choice;
+    choice.proxy = pick_proxy(list, url_scheme(url));
+    return choice;
+}
+
+proxy_choice from_script(const std::string& url, const WINHTTP_CURRENT_USER_IE_PROXY_CONFIG& config) {
+    if (!config.fAutoDetect && config.lpszAutoConfigUrl == nullptr) return {};
+    HINTERNET session =
+        ::WinHttpOpen(L"TamsaUpdate", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    if (session == nullptr) return {};
+    (void)::WinHttpSetTimeouts(session, SCRIPT_TIMEOUT_MS, SCRIPT_TIMEOUT_MS, SCRIPT_TIMEOUT_MS, SCRIPT_TIMEOUT_MS);
+    WINHTTP_AUTOPROXY_OPTIONS options{};
+    if (config.lpszAutoConfigUrl != nullptr) {
+        options.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
+        options.lpszAutoConfigUrl = config.lpszAutoConfigUrl;
+    } else {
+        options.dwFlags = WINHTTP_AUTOPROXY_AUTO_DETECT;
+        options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
+    }
+    options.fAutoLogonIfChallenged = TRUE;
+    WINHTTP_PROXY_INFO info{};
+    proxy_choice choice;
+    const std::wstring wide_url = utf8_to_wide(url);
+    if (::WinHttpGetProxyForUrl(session, wide_url.c_str(), &options, &info)) {
+        choice.decided = true;
+        if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY) {
+            choice = choose(url, narrow(info.lpszProxy), narrow(info.lpszProxyBypass));
+        }
+        free_text(info.lpszProxy);
+        free_text(info.lpszProxyBypass);
+    }
+    (void)::WinHttpCloseHandle(session);
+    return choice;
+}
+
+std::string system_proxy_for(const std::string& url) {
+    WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config{};
+    if (!::WinHttpGetIEProxyConfigForCurrentUser(&config)) return {};
+    proxy_choice choice = from_script(url, config);
+    if (!choice.decided) choice = choose(url, narrow(config.lpszProxy), narrow(config.lpszProxyBypass));
+    free_text(config.lpszAutoConfigUrl);
+    free_text(config.lpszProxy);
+    free_text(config.lpszProxyBypass);
+    return choice.proxy;
+}
+
+struct kept_answer {
+    std::chrono::steady_clock::time_point at;
+    std::string proxy;
+};
+
+std::mutex answers_lock;
+std::map<std::string, kept_answer> answers;
+
+}  // namespace
+
+std::string proxy_for_request(const std::string& url) {
+    if (proxy_environment_set()) return {};  // libcurl takes it from there
+    const std::string key = url_scheme(url) + "://" + url_host(url);
+    const auto now = std::chrono::steady_clock::now();
+    {
+        std::lock_guard<std::mutex> guard(answers_lock);
+        const auto found = answers.find(key);
+        if (found != answers.end() && now - found->second.at < KEEP_ANSWER) return found->second.proxy;
+    }
+    std::string proxy = system_proxy_for(url);
+    std::lock_guard<std::mutex> guard(answers_lock);
+    answers[key] = {now, proxy};
+    return proxy;
+}
+
+}  // namespace platform
