@@ -310,6 +310,43 @@ TEST_F(dlg_update_test, an_empty_page_address_is_logged) {
     EXPECT_NE(log.text().find("[TamsaUpdate] URL Empty \n"), std::string::npos) << log.text();
 }
 
+// Only web addresses are opened: anything else (a local program, a file:
+// address, another scheme) is logged and left alone, on every system.
+TEST_F(dlg_update_test, the_link_opens_web_addresses_only) {
+    test_support::temp_dir dir;
+    // A local script: the shell's open would make it executable and run it.
+    const std::string script = dir.write("run_me.sh", "#!/bin/sh\ntouch " + dir.file("ran") + "\n");
+    const std::string refused[] = {
+        script,
+        "file://" + script,
+        "run_me.sh",
+        "ftp://lanxi.example/tool",
+        "javascript:alert(1)",
+        "http:" + script,
+        "http:///etc/passwd",
+        "https://",
+        "http://lanxi.example/a b",
+        "http://lanxi.example/\n-x",
+        " http://lanxi.example/",
+    };
+    for (const std::string& address : refused) {
+        const std::string log_path = dir.file("log.txt");
+        test_support::stderr_capture log(log_path);
+        task->page_url = address;
+        window.open_download_page();
+        log.restore();
+        EXPECT_NE(log.text().find("[TamsaUpdate] URL refused, not a web address: "), std::string::npos)
+            << address << "\nlog: " << log.text();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("ran"))) << "the local script ran";
+#ifndef _WIN32
+    EXPECT_EQ(std::filesystem::status(script).permissions() & std::filesystem::perms::owner_exec,
+              std::filesystem::perms::none)
+        << "the local script was made executable";
+#endif
+}
+
 // Opening a link goes to xdg-open on Linux, where a stand-in on PATH can
 // record it; on Windows the shell hands it to the system's browser.
 #ifndef _WIN32
@@ -354,6 +391,12 @@ TEST_F(dlg_update_test, the_link_opens_the_task_page_or_the_default_page) {
         settle();
         EXPECT_EQ(opener.opened(), "http://lanxi.example/tool?from=update");
         EXPECT_EQ(bar_value(), 1) << "the link does not touch the download";
+    }
+    {
+        recording_opener opener;
+        task->page_url = "HTTPS://lanxi.example/tool";
+        window.open_download_page();
+        EXPECT_EQ(opener.opened(), "HTTPS://lanxi.example/tool") << "the scheme ignores case";
     }
     {
         recording_opener opener;
