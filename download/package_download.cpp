@@ -80,20 +80,29 @@ std::uint32_t download_thread_proc(update_task* task) {
         // A window that is already gone drops the message; nobody is left to tell.
         (void)platform::post_message(task->progress_window, WM_DOWNLOAD_DONE, ok ? 1 : 0, 0);
     }
+    task->worker_busy.store(false, std::memory_order_release);
     return 0;
 }
 
 void update_task::start_download(platform::window_handle window) {
+    // One worker at a time: a second start (a repeated start message) while
+    // an attempt runs would put two workers on the same part files.
+    if (worker_busy.load(std::memory_order_acquire)) {
+        debug_log("[TamsaUpdate]: a download is already running; the new start is ignored \n");
+        return;
+    }
     progress_window = window;
     if (worker_thread.joinable()) {
-        // The previous attempt has already posted its outcome; let it end on its own.
-        worker_thread.detach();
+        // The previous attempt has posted its outcome and is at its very end.
+        worker_thread.join();
     }
     // The standard library reports a thread it cannot create by throwing; the
     // window then simply keeps waiting, as it would for a slow attempt.
+    worker_busy.store(true, std::memory_order_release);
     try {
         worker_thread = std::thread(download_thread_proc, this);
     } catch (const std::system_error& error) {
+        worker_busy.store(false, std::memory_order_release);
         debug_log("[TamsaUpdate]: download worker cannot start: %s \n", error.what());
     }
 }

@@ -218,4 +218,41 @@ TEST(start_download, stopped_update_posts_no_completion_but_stores_the_outcome) 
     EXPECT_TRUE(leftover_parts(name).empty());
 }
 
+// A second start while the worker runs (a repeated start message) starts no
+// second worker on the same part files; once the attempt has ended, a start
+// runs a new one.
+TEST(start_download, a_second_start_while_the_worker_runs_is_ignored) {
+    const std::string body = package_bytes(300000);
+    package_host host(body, host_fault::stall, plan_segments(body.size(), 4)[1].first);
+    const std::string name = unique_package_name("twice");
+    task_fixture fixture;
+    message_recorder window;
+    fixture.task.package_url = host.url(name);
+    fixture.task.package_md5 = md5_of(body);
+    package_file_guard guard{module_dir() + name};
+
+    fixture.task.start_download(window.window());
+    ASSERT_TRUE(host.wait_until_stalled());
+    const std::thread::id first_worker = fixture.task.worker_thread.get_id();
+    testing::internal::CaptureStderr();
+    fixture.task.start_download(window.window());
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("a download is already running"), std::string::npos) << log;
+    EXPECT_EQ(fixture.task.worker_thread.get_id(), first_worker);
+
+    host.set_fault(host_fault::none);
+    host.release();
+    ASSERT_TRUE(window.wait_for(WM_DOWNLOAD_DONE, 60000));
+    EXPECT_EQ(window.of(WM_DOWNLOAD_DONE)[0].w, 1u);
+    // The probe and four ranges of one attempt, nothing of a second.
+    EXPECT_EQ(host.take_requests().size(), 5u);
+    EXPECT_TRUE(read_file(module_dir() + name) == body);
+
+    // The ended attempt is joined and a new one runs.
+    window.messages.clear();
+    fixture.task.start_download(window.window());
+    ASSERT_TRUE(window.wait_for(WM_DOWNLOAD_DONE, 60000));
+    EXPECT_EQ(window.of(WM_DOWNLOAD_DONE)[0].w, 1u);
+}
+
 }  // namespace
