@@ -89,6 +89,11 @@ std::string validator_of(std::string_view headers) {
     return printable(last_modified) ? last_modified : std::string();
 }
 
+// The same choice for one answer's ETag and Last-Modified lines.
+std::string validator_of(const std::string& etag, const std::string& last_modified) {
+    return validator_of("ETag: " + etag + "\nLast-Modified: " + last_modified + "\n");
+}
+
 // Options shared by the probe and the segments: certificate checks off,
 // redirects followed, and bounds that end a dead or stalled transfer.
 bool set_common_options(CURL* handle, const std::string& url, const transfer_limits& limits) {
@@ -150,6 +155,7 @@ std::string file_name_of(const std::string& path) {
 }
 
 std::string part_path_of(const std::string& target_path, int index) {
+    // Beside the program, named after the target: a target of ours gives part names of ours.
     return module_dir() + file_name_of(target_path) + "-" + std::to_string(index);
 }
 
@@ -191,7 +197,7 @@ bool segment_downloader::download() {
     flush_all_pending();
     release_transfers();
     count_resumed_bytes(resumed_bytes_);
-    const bool complete = !cancelled_ && !setup_failed_ && !ranges_refused_ && segments_complete();
+    const bool complete = !cancelled_ && !setup_failed_ && !ranges_refused_ && !file_changed_ && segments_complete();
     if (!complete) {
         debug_log("[TamsaUpdate]: download of %s failed \n", url_.c_str());
         keep_or_discard_parts();
@@ -505,7 +511,7 @@ void segment_downloader::run_transfer_loop() {
             break;
         }
         collect_finished();
-        if (setup_failed_ || ranges_refused_) {
+        if (setup_failed_ || ranges_refused_ || file_changed_) {
             break;
         }
         // A restarted segment is running again even when libcurl counted none.
@@ -628,8 +634,9 @@ void segment_downloader::release_transfers() {
 // A failed attempt at a file with a validator leaves its part files to the
 // next attempt; anything else is thrown away.
 void segment_downloader::keep_or_discard_parts() {
-    const bool resumable = !cancelled_ && !ranges_refused_ && !validator_.empty() && sinks_.size() == segment_count &&
-                           part_names_.size() == segment_count && sinks_.front()->ranged;
+    const bool resumable = !cancelled_ && !ranges_refused_ && !file_changed_ && !validator_.empty() &&
+                           sinks_.size() == segment_count && part_names_.size() == segment_count &&
+                           sinks_.front()->ranged;
     if (!resumable) {
         discard_parts();
         return;
@@ -688,8 +695,14 @@ std::size_t segment_downloader::on_segment_header(char* data, std::size_t size, 
     // Every response head (a redirect's too) starts with its status line.
     if (line.starts_with("HTTP/")) {
         sink->content_range.clear();
+        sink->etag.clear();
+        sink->last_modified.clear();
     } else if (starts_with_ignoring_case(line, "content-range:")) {
         sink->content_range = std::string(trim(line.substr(14)));
+    } else if (starts_with_ignoring_case(line, "etag:")) {
+        sink->etag = std::string(trim(line.substr(5)));
+    } else if (starts_with_ignoring_case(line, "last-modified:")) {
+        sink->last_modified = std::string(trim(line.substr(14)));
     }
     return bytes;
 }
@@ -732,7 +745,25 @@ bool segment_downloader::check_response_head(segment_sink& sink) {
                   status, sink.content_range.c_str(), wanted.c_str(), static_cast<unsigned long long>(total_size_));
         return false;
     }
-    return true;
+    return same_file_as_probe(sink);
+}
+
+// Ranges from two versions of the file (mirrors behind a redirect, a file
+// replaced between the probe and the ranges) would make one corrupt
+// package: every range answer must carry the probe's validator, or, when
+// the probe had none, the one the first range answer carried.
+bool segment_downloader::same_file_as_probe(segment_sink& sink) {
+    const std::string answer = validator_of(sink.etag, sink.last_modified);
+    if (range_validator_.empty()) {
+        range_validator_ = validator_.empty() ? answer : validator_;
+    }
+    if (answer == range_validator_) {
+        return true;
+    }
+    debug_log("[TamsaUpdate]: segment %d comes from another version of the file (\"%s\", expected \"%s\") \n",
+              sink.index, answer.c_str(), range_validator_.c_str());
+    file_changed_ = true;
+    return false;
 }
 
 bool segment_downloader::accept_chunk(segment_sink& sink, std::size_t bytes) {

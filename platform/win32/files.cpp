@@ -45,6 +45,21 @@ bool delete_file(const std::string& path) {
     return ::DeleteFileA(path.c_str()) != 0;
 }
 
+bool replace_file(const std::string& source, const std::string& target) {
+    if (source.empty() || target.empty()) return false;
+    return ::MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+path_kind kind_of_path(const std::string& path) {
+    if (path.empty()) return path_kind::none;
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return path_kind::none;
+    // A symbolic link or junction is neither a file of ours nor a folder to walk.
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return path_kind::other;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return path_kind::directory;
+    return path_kind::file;
+}
+
 bool delete_tree(const std::string& path) {
     if (path.empty()) return false;
     try {
