@@ -2,6 +2,7 @@
 // attempt of download and digest check.
 #include "download/package_download.h"
 
+#include <filesystem>
 #include <fstream>
 #include <system_error>
 
@@ -57,7 +58,13 @@ void remember_placed(const std::string& name) {
 bool place_package(const std::string& download_path, const std::string& package_path) {
     const std::string name = file_name_of(package_path);
     const platform::path_kind existing = platform::kind_of_path(package_path);
-    if (existing != platform::path_kind::none && (existing != platform::path_kind::file || !placed_by_us(name))) {
+    // An empty file holds nothing to lose (earlier versions of this program
+    // left one where a download failed).
+    std::error_code error;
+    const bool empty_file =
+        existing == platform::path_kind::file && std::filesystem::file_size(package_path, error) == 0 && !error;
+    if (existing != platform::path_kind::none && !empty_file &&
+        (existing != platform::path_kind::file || !placed_by_us(name))) {
         debug_log("[TamsaUpdate]: %s is in the way and is not a package of ours; the package is not put there \n",
                   package_path.c_str());
         return false;

@@ -98,6 +98,10 @@ void dlg_update::notify(skinui::notify_event& event) {
     }
 }
 
+void dlg_update::on_close_request() {
+    confirm_stop();
+}
+
 void dlg_update::on_window_init() {
     if (skinui::control* title = paint_manager.find_control(L"title")) title->set_text(WINDOW_TITLE);
     platform::set_window_text(window_, WINDOW_TITLE);

@@ -259,7 +259,7 @@ TEST(start_download, a_second_start_while_the_worker_runs_is_ignored) {
 // The package's name comes from the service: a file of that name beside the
 // program that is not a package of ours stays byte for byte, whether the
 // download then fails or succeeds. A package this program put there earlier
-// is replaced by the next one of that name.
+// is replaced by the next one of that name, and so is an empty file.
 TEST(fetch_package, never_replaces_a_file_that_is_not_a_package_of_ours) {
     const std::string body = package_bytes(200000);
     struct place_case {
@@ -272,6 +272,7 @@ TEST(fetch_package, never_replaces_a_file_that_is_not_a_package_of_ours) {
         {"foreign file, download fails its digest", false, md5_of("other"), false},
         {"foreign file, download succeeds", false, md5_of(body), false},
         {"our earlier package", true, md5_of(body), true},
+        {"an empty file", false, md5_of(body), true},
     };
     package_host host(body);
     for (const place_case& c : cases) {
@@ -293,13 +294,13 @@ TEST(fetch_package, never_replaces_a_file_that_is_not_a_package_of_ours) {
             (void)testing::internal::GetCapturedStderr();
             write_file(module_dir() + name, "older package");
         } else {
-            write_file(module_dir() + name, "[UPDATE]\nhost=example\n");
+            write_file(module_dir() + name, c.ready ? "" : "[UPDATE]\nhost=example\n");
         }
         testing::internal::CaptureStderr();
         const bool ok = fixture.task.download_package();
         const std::string log = testing::internal::GetCapturedStderr();
         EXPECT_EQ(ok, c.ready) << log;
-        if (c.earlier_package_of_ours) {
+        if (c.ready) {
             EXPECT_TRUE(read_file(module_dir() + name) == body);
         } else {
             EXPECT_EQ(read_file(module_dir() + name), "[UPDATE]\nhost=example\n") << log;

@@ -194,37 +194,44 @@ TEST_F(dlg_update_test, the_stop_confirmation_pauses_and_its_answer_decides) {
         {"Cancel goes on", platform::VK_ESCAPE, false, false, false, false},
         {"Cancel after the package became ready ends", platform::VK_ESCAPE, true, false, false, true},
     };
-    for (const stop_case& c : cases) {
-        g_update_cancelled.store(false);
-        task->progress_paused.store(false);
-        task->package_state.store(c.package_ready ? package_ready : package_none);
-        product.seen.clear();
-        window.progress_bar->set_value(30);
-        modal_script::script script;
-        bool paused_inside = false;
-        bool loop_went_on = false;
-        post_click(window, L"closebtn");
-        script.later([&] {
-            paused_inside = task->progress_paused.load();
-            modal_script::box_key(c.answer_key);
+    // A WM_CLOSE from outside (the task manager's end task) is the close button.
+    for (const bool by_close_message : {false, true})
+        for (const stop_case& c : cases) {
+            SCOPED_TRACE(by_close_message ? "WM_CLOSE" : "close button");
+            g_update_cancelled.store(false);
+            task->progress_paused.store(false);
+            task->package_state.store(c.package_ready ? package_ready : package_none);
+            product.seen.clear();
+            window.progress_bar->set_value(30);
+            modal_script::script script;
+            bool paused_inside = false;
+            bool loop_went_on = false;
+            if (by_close_message) {
+                window.post_message(platform::WM_CLOSE, 0, 0);
+            } else {
+                post_click(window, L"closebtn");
+            }
             script.later([&] {
-                loop_went_on = true;
-                platform::post_quit_message(0);
+                paused_inside = task->progress_paused.load();
+                modal_script::box_key(c.answer_key);
+                script.later([&] {
+                    loop_went_on = true;
+                    platform::post_quit_message(0);
+                });
             });
-        });
-        window.show_modal();
-        EXPECT_TRUE(paused_inside) << c.name;
-        // WM_QUIT comes only once the queue is empty, so the step posted after
-        // the answer runs before the loop ends, whatever the answer.
-        EXPECT_TRUE(loop_went_on) << c.name;
-        EXPECT_EQ(g_update_cancelled.load(), c.cancelled) << c.name;
-        EXPECT_EQ(product.got(QUIT_MESSAGE), c.product_closed) << c.name;
-        EXPECT_EQ(task->progress_paused.load(), c.paused_after) << c.name;
-        if (c.package_ready) {
-            EXPECT_EQ(bar_value(), 100) << c.name;
+            window.show_modal();
+            EXPECT_TRUE(paused_inside) << c.name;
+            // WM_QUIT comes only once the queue is empty, so the step posted after
+            // the answer runs before the loop ends, whatever the answer.
+            EXPECT_TRUE(loop_went_on) << c.name;
+            EXPECT_EQ(g_update_cancelled.load(), c.cancelled) << c.name;
+            EXPECT_EQ(product.got(QUIT_MESSAGE), c.product_closed) << c.name;
+            EXPECT_EQ(task->progress_paused.load(), c.paused_after) << c.name;
+            if (c.package_ready) {
+                EXPECT_EQ(bar_value(), 100) << c.name;
+            }
+            quit_queued();
         }
-        quit_queued();
-    }
 }
 
 TEST_F(dlg_update_test, completion_while_the_confirmation_is_open_waits_for_its_answer) {
