@@ -23,6 +23,26 @@ bool wait_timed_out(platform::process_id pid) {
     return process.wait(QUIT_WAIT_MS) == platform::process_handle::wait_result::timeout;
 }
 
+// Waits for the process that owns the product's window and terminates it
+// when the wait runs out. It is opened before its name is checked, so an id
+// that names another process by now is caught.
+void close_window_owner(platform::process_id owner, const std::wstring& name) {
+    platform::process_handle process(owner);
+    if (!process.valid()) {
+        debug_log("[TamsaUpdate]: the process %d of the product's window cannot be opened \n", static_cast<int>(owner));
+        return;
+    }
+    const std::wstring running = process.exe_name();
+    if (name.empty() || running.empty() || !platform::same_process_name(running, name)) {
+        debug_log("[TamsaUpdate]: the product's window belongs to process %d (%s), not to %s; it is left alone \n",
+                  static_cast<int>(owner), wide_to_ansi(running).c_str(), wide_to_ansi(name).c_str());
+        return;
+    }
+    if (process.wait(QUIT_WAIT_MS) == platform::process_handle::wait_result::timeout) {
+        (void)process.terminate();  // an ended process needs nothing more
+    }
+}
+
 }  // namespace
 
 process_snapshot::process_snapshot() : entries_(platform::snapshot_processes()), open_(true) {}
@@ -73,8 +93,15 @@ void update_task::close_product() {
     } else {
         (void)platform::post_foreign_message(product_window, quit_message_id, 0, 0);
     }
-    process_snapshot snapshot;
     std::wstring name = ansi_to_wide(exe_name);
+    // The process that owns the product's window is the product, when its
+    // executable has the product's name; the first process of that name
+    // may be another user's copy or something else altogether.
+    if (const platform::process_id owner = platform::foreign_window_process(product_window); owner != 0) {
+        close_window_owner(owner, name);
+        return;
+    }
+    process_snapshot snapshot;
     platform::process_entry entry;
     if (snapshot.find(name, entry) && wait_timed_out(entry.pid)) {
         terminate_process_by_name(name);

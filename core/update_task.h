@@ -37,7 +37,8 @@ public:
     // Asks the update service; true when a package was chosen.
     bool GetFileHash();
 
-    // Starts a download attempt on a new worker thread.
+    // Starts a download attempt on a new worker thread; ignored (and logged)
+    // while the worker of an earlier attempt still runs.
     void start_download(platform::window_handle window);
     // The worker's job: download and verify; fills package_path.
     bool download_package();
@@ -62,9 +63,11 @@ public:
     platform::window_handle progress_window = 0;
     std::atomic<std::int32_t> package_state{package_none};
     std::atomic<bool> progress_paused{false};
-    // The newest worker; not joinable when none was started. Every worker
-    // ever started is joined before the record goes away.
+    // The one worker; not joinable when none was started. It is joined
+    // before another starts and before the record goes away.
     std::thread worker_thread;
+    // Set while a worker runs its attempt; the worker clears it as its last step.
+    std::atomic<bool> worker_busy{false};
 };
 
 // The worker thread's procedure: runs one attempt and posts WM_DOWNLOAD_DONE.

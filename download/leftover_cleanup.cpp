@@ -1,7 +1,9 @@
-// Removal of leftovers of earlier updates from the program's directory.
+// Removal of leftovers of earlier updates from the program's directory:
+// "temp_" folders, old updaters, and our own download files of a killed run.
 #include "download/leftover_cleanup.h"
 
 #include "core/text_utils.h"
+#include "download/package_download.h"
 #include "platform/files.h"
 
 namespace {
@@ -49,6 +51,10 @@ void clear_files_in(const std::string& dir) {
         if (entry.is_dir && contains(entry.name, TEMP_DIR_MARK)) {
             (void)delete_path(dir + entry.name);
         } else if (!entry.is_dir && contains(entry.name, OLD_UPDATER_MARK)) {
+            (void)platform::delete_file(dir + entry.name);
+        } else if (!entry.is_dir && entry.name.starts_with(DOWNLOAD_MARK)) {
+            // A package and part files of a run that was killed. Deleting a
+            // link removes the link itself, never what it names.
             (void)platform::delete_file(dir + entry.name);
         }
     }

@@ -2,10 +2,14 @@
 // attempt of download and digest check.
 #include "download/package_download.h"
 
+#include <filesystem>
+#include <fstream>
 #include <system_error>
 
 #include "core/text_utils.h"
 #include "core/update_task.h"
+#include "download/md5.h"
+#include "platform/files.h"
 #include "platform/message_queue.h"
 #include "platform/text_rules.h"
 
@@ -21,17 +25,95 @@ std::string package_path_for(const std::string& package_url) {
     return module_dir() + package_file_name(encoded_package_url(package_url));
 }
 
-bool fetch_package(update_task& task, const std::string& encoded_url, transfer_limits limits) {
-    segment_downloader engine(encoded_url, encoded_url, task.package_path, task.progress_window,
-                              download_flags{&task.progress_paused, &g_update_cancelled}, limits);
-    if (!engine.download()) {
+std::string download_path_for(const std::string& package_path) {
+    return module_dir() + DOWNLOAD_MARK + file_name_of(package_path);
+}
+
+namespace {
+
+// The list of package names this program has put beside itself, one a line.
+std::string placed_list_path() {
+    return module_dir() + "TamsaUpdate.packages";
+}
+
+bool placed_by_us(const std::string& name) {
+    std::ifstream list(placed_list_path());
+    std::string line;
+    while (std::getline(list, line)) {
+        if (line == name) return true;
+    }
+    return false;
+}
+
+void remember_placed(const std::string& name) {
+    if (placed_by_us(name)) return;
+    std::ofstream list(placed_list_path(), std::ios::app);
+    list << name << '\n';
+    if (!list) debug_log("[TamsaUpdate]: the list of placed packages cannot be written \n");
+}
+
+// Puts the finished, verified package at its path. A file of that name that
+// is not a package this program put there (update.ini, a library of the
+// product) is never replaced.
+bool place_package(const std::string& download_path, const std::string& package_path) {
+    const std::string name = file_name_of(package_path);
+    const platform::path_kind existing = platform::kind_of_path(package_path);
+    // An empty file holds nothing to lose (earlier versions of this program
+    // left one where a download failed).
+    std::error_code error;
+    const bool empty_file =
+        existing == platform::path_kind::file && std::filesystem::file_size(package_path, error) == 0 && !error;
+    if (existing != platform::path_kind::none && !empty_file &&
+        (existing != platform::path_kind::file || !placed_by_us(name))) {
+        debug_log("[TamsaUpdate]: %s is in the way and is not a package of ours; the package is not put there \n",
+                  package_path.c_str());
         return false;
     }
-    // The digest taken while the package arrived spares reading it again.
-    if (!engine.package_digest().empty()) {
-        return package_digest_matches(task.package_md5, engine.package_digest());
+    // Listed first: a package in place is always one the next run may replace.
+    remember_placed(name);
+    if (!platform::replace_file(download_path, package_path)) {
+        debug_log("[TamsaUpdate]: the package cannot be put at %s \n", package_path.c_str());
+        return false;
     }
-    return task.verify_package_md5();
+    return true;
+}
+
+// How often an attempt starts again because the file changed under it.
+constexpr int CHANGED_FILE_ATTEMPTS = 3;
+
+}  // namespace
+
+bool fetch_package(update_task& task, const std::string& encoded_url, transfer_limits limits) {
+    // The package arrives under a name of our own and takes its real name
+    // only once it is complete and verified.
+    const std::string name = file_name_of(task.package_path);
+    if (name.empty() || name == "." || name == "..") {
+        debug_log("[TamsaUpdate] check_file_name_validate :%s invalidate \n", task.package_path.c_str());
+        return false;
+    }
+    const std::string download_path = download_path_for(task.package_path);
+    bool ok = false;
+    for (int attempt = 1; attempt <= CHANGED_FILE_ATTEMPTS; ++attempt) {
+        segment_downloader engine(encoded_url, encoded_url, download_path, task.progress_window,
+                                  download_flags{&task.progress_paused, &g_update_cancelled}, limits);
+        ok = engine.download();
+        if (!ok && engine.file_changed() && attempt < CHANGED_FILE_ATTEMPTS && !g_update_cancelled.load()) {
+            debug_log("[TamsaUpdate]: the package changed during the download; starting again \n");
+            continue;
+        }
+        if (ok) {
+            // The digest taken while the package arrived spares reading it again.
+            std::string digest = engine.package_digest();
+            if (digest.empty() && !task.package_md5.empty()) file_md5(download_path, digest);
+            ok = package_digest_matches(task.package_md5, digest);
+        }
+        break;
+    }
+    ok = ok && place_package(download_path, task.package_path);
+    if (!ok) {
+        (void)platform::delete_file(download_path);  // absent when nothing was fetched
+    }
+    return ok;
 }
 
 namespace {
@@ -76,6 +158,9 @@ std::uint32_t download_thread_proc(update_task* task) {
     }
     const bool ok = task->download_package();
     task->package_state.store(ok ? package_ready : package_failed, std::memory_order_release);
+    // Cleared before the outcome is told: a start that answers it joins this
+    // worker, which has nothing left to do but post.
+    task->worker_busy.store(false, std::memory_order_release);
     if (!g_update_cancelled.load()) {
         // A window that is already gone drops the message; nobody is left to tell.
         (void)platform::post_message(task->progress_window, WM_DOWNLOAD_DONE, ok ? 1 : 0, 0);
@@ -84,16 +169,24 @@ std::uint32_t download_thread_proc(update_task* task) {
 }
 
 void update_task::start_download(platform::window_handle window) {
-    progress_window = window;
-    if (worker_thread.joinable()) {
-        // The previous attempt has already posted its outcome; let it end on its own.
-        worker_thread.detach();
+    // One worker at a time: a second start (a repeated start message) while
+    // an attempt runs would put two workers on the same part files.
+    if (worker_busy.load(std::memory_order_acquire)) {
+        debug_log("[TamsaUpdate]: a download is already running; the new start is ignored \n");
+        return;
     }
+    if (worker_thread.joinable()) {
+        // The previous attempt has stored its outcome and is at its very end.
+        worker_thread.join();
+    }
+    progress_window = window;
     // The standard library reports a thread it cannot create by throwing; the
     // window then simply keeps waiting, as it would for a slow attempt.
+    worker_busy.store(true, std::memory_order_release);
     try {
         worker_thread = std::thread(download_thread_proc, this);
     } catch (const std::system_error& error) {
+        worker_busy.store(false, std::memory_order_release);
         debug_log("[TamsaUpdate]: download worker cannot start: %s \n", error.what());
     }
 }

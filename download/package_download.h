@@ -17,9 +17,19 @@ std::string encoded_package_url(const std::string& package_url);
 // module_dir() followed by the file name of the encoded address.
 std::string package_path_for(const std::string& package_url);
 
-// One attempt: the segmented download of encoded_url into task.package_path,
-// then the digest check against task.package_md5. Progress goes to
-// task.progress_window. True when the package is complete and verified.
+// The start of the names of our own download files beside the program: the
+// package while it arrives and its part files. The cleanup at start removes
+// what a killed run left of them.
+inline constexpr char DOWNLOAD_MARK[] = "TamsaUpdate.download_";
+// Where the package of that path arrives before it is put in place.
+std::string download_path_for(const std::string& package_path);
+
+// One attempt: the segmented download of encoded_url under our own name,
+// then the digest check against task.package_md5, then the package is put
+// at task.package_path (never over a file that is not a package of ours).
+// An attempt that finds the file changed under it starts again, a few times.
+// Progress goes to task.progress_window. True when the package is complete,
+// verified and in place.
 // The digest check: true when expected_md5 is empty or equals local_md5
 // ignoring case; a mismatch is logged with both digests.
 bool package_digest_matches(const std::string& expected_md5, const std::string& local_md5);

@@ -42,6 +42,7 @@ std::string file_name_of(const std::string& path) {
 }
 
 std::string part_path_of(const std::string& target_path, int index) {
+    // Beside the program, named after the target: a target of ours gives part names of ours.
     return module_dir() + file_name_of(target_path) + "-" + std::to_string(index);
 }
 
@@ -124,7 +125,7 @@ bool segment_downloader::restart_segment(segment_sink& sink) {
 // A failed attempt at a file with a validator leaves its part files to the
 // next attempt; anything else is thrown away.
 void segment_downloader::keep_or_discard_parts() {
-    const bool resumable = !cancelled_ && !ranges_refused_ && !html_answer_ && !validator_.empty() &&
+    const bool resumable = !cancelled_ && !ranges_refused_ && !html_answer_ && !file_changed_ && !validator_.empty() &&
                            sinks_.size() == segment_count && part_names_.size() == segment_count &&
                            sinks_.front()->ranged;
     if (!resumable) {

@@ -71,6 +71,10 @@ std::string validator_of(std::string_view headers) {
     return printable(last_modified) ? last_modified : std::string();
 }
 
+std::string validator_of(const std::string& etag, const std::string& last_modified) {
+    return validator_of("ETag: " + etag + "\nLast-Modified: " + last_modified + "\n");
+}
+
 namespace {
 
 long status_of(CURL* handle) {
@@ -144,8 +148,14 @@ std::size_t segment_downloader::on_segment_header(char* data, std::size_t size, 
     // Every response head (a redirect's too) starts with its status line.
     if (line.starts_with("HTTP/")) {
         sink->content_range.clear();
+        sink->etag.clear();
+        sink->last_modified.clear();
     } else if (starts_with_ignoring_case(line, "content-range:")) {
         sink->content_range = std::string(trim(line.substr(14)));
+    } else if (starts_with_ignoring_case(line, "etag:")) {
+        sink->etag = std::string(trim(line.substr(5)));
+    } else if (starts_with_ignoring_case(line, "last-modified:")) {
+        sink->last_modified = std::string(trim(line.substr(14)));
     }
     return bytes;
 }
@@ -193,5 +203,23 @@ bool segment_downloader::check_response_head(segment_sink& sink) {
                   status, sink.content_range.c_str(), wanted.c_str(), static_cast<unsigned long long>(total_size_));
         return false;
     }
-    return true;
+    return same_file_as_probe(sink);
+}
+
+// Ranges from two versions of the file (mirrors behind a redirect, a file
+// replaced between the probe and the ranges) would make one corrupt
+// package: every range answer must carry the probe's validator, or, when
+// the probe had none, the one the first range answer carried.
+bool segment_downloader::same_file_as_probe(segment_sink& sink) {
+    const std::string answer = validator_of(sink.etag, sink.last_modified);
+    if (range_validator_.empty()) {
+        range_validator_ = validator_.empty() ? answer : validator_;
+    }
+    if (answer == range_validator_) {
+        return true;
+    }
+    debug_log("[TamsaUpdate]: segment %d comes from another version of the file (\"%s\", expected \"%s\") \n",
+              sink.index, answer.c_str(), range_validator_.c_str());
+    file_changed_ = true;
+    return false;
 }

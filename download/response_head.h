@@ -15,3 +15,5 @@ std::size_t collect_header(char* data, std::size_t size, std::size_t count, void
 // The validator of the last response head in headers (redirects come first):
 // its strong ETag, else its Last-Modified date, else nothing.
 std::string validator_of(std::string_view headers);
+// The same choice for one answer's ETag and Last-Modified lines.
+std::string validator_of(const std::string& etag, const std::string& last_modified);

@@ -2,6 +2,10 @@
 // that decide whether every segment delivered exactly its range.
 #include "download/segment_downloader.h"
 
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
 #include "core/text_utils.h"
 #include "core/update_messages.h"
 #include "download/resume_store.h"
@@ -20,6 +24,25 @@ constexpr int PACED_WAIT_MS = 5;
 // libcurl's receive buffer per transfer.
 constexpr long RECEIVE_BUFFER_BYTES = 64 * 1024;
 constexpr long MAX_REDIRECTS = 5;
+
+// libcurl's own trace of a transfer, one debug line per line of it. Off
+// unless TAMSA_CURL_TRACE is set: it is many lines per segment.
+int trace_line(CURL*, curl_infotype type, char* data, std::size_t size, void*) {
+    if (type == CURLINFO_TEXT || type == CURLINFO_HEADER_IN || type == CURLINFO_HEADER_OUT) {
+        debug_log("[TamsaUpdate] curl: %.*s", static_cast<int>(std::min<std::size_t>(size, 1024)), data);
+    }
+    return 0;
+}
+
+void set_trace(CURL* handle) {
+    const char* wanted = std::getenv("TAMSA_CURL_TRACE");
+    if (wanted == nullptr || *wanted == '\0' || std::strcmp(wanted, "0") == 0) {
+        return;
+    }
+    // Through the debug output, which drops lines rather than wait for a slow reader.
+    (void)curl_easy_setopt(handle, CURLOPT_DEBUGFUNCTION, &trace_line);
+    (void)curl_easy_setopt(handle, CURLOPT_VERBOSE, 1L);
+}
 
 }  // namespace
 
@@ -117,7 +140,7 @@ bool segment_downloader::download() {
     release_transfers();
     count_resumed_bytes(resumed_bytes_);
     const bool complete =
-        !cancelled_ && !setup_failed_ && !ranges_refused_ && !stalled_ && !html_answer_ && segments_complete();
+        !cancelled_ && !setup_failed_ && !ranges_refused_ && !stalled_ && !html_answer_ && !file_changed_ && segments_complete();
     if (!complete) {
         debug_log("[TamsaUpdate]: download of %s failed \n", url_.c_str());
         keep_or_discard_parts();
@@ -300,7 +323,7 @@ bool segment_downloader::start_transfer(segment_sink& sink) {
     ok = curl_easy_setopt(handle, CURLOPT_HEADERDATA, &sink) == CURLE_OK && ok;
     ok = curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &segment_downloader::on_segment_header) == CURLE_OK && ok;
     ok = curl_easy_setopt(handle, CURLOPT_PRIVATE, &sink) == CURLE_OK && ok;
-    ok = curl_easy_setopt(handle, CURLOPT_VERBOSE, 1L) == CURLE_OK && ok;
+    set_trace(handle);
     ok = curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, RECEIVE_BUFFER_BYTES) == CURLE_OK && ok;
     // HTTP/2 where TLS negotiates it; refused by a libcurl without HTTP/2, and
     // then the segments travel as HTTP/1.1, one connection each.
@@ -328,7 +351,7 @@ void segment_downloader::run_transfer_loop() {
             break;
         }
         collect_finished();
-        if (setup_failed_ || ranges_refused_ || stalled_ || html_answer_) {
+        if (setup_failed_ || ranges_refused_ || stalled_ || html_answer_ || file_changed_) {
             break;
         }
         // A restarted segment is running again even when libcurl counted none.
@@ -351,7 +374,7 @@ void segment_downloader::run_transfer_loop() {
         pace_segments();
         code = curl_multi_poll(transfers_->multi, nullptr, 0, pacing_.holding() ? PACED_WAIT_MS : MAX_WAIT_MS, nullptr);
         if (code != CURLM_OK) {
-            std::fprintf(stderr, "curl_multi_fdset() failed, code %d.\n", static_cast<int>(code));
+            debug_log("[TamsaUpdate]: curl_multi_poll failed, code %d \n", static_cast<int>(code));
             setup_failed_ = true;
             break;
         }

@@ -72,6 +72,9 @@ public:
     // The MD5 text of the joined package, computed while its bytes arrived;
     // empty when it covers less than the whole package.
     const std::string& package_digest() const { return package_digest_; }
+    // A range answer came from another version of the file than the probe's
+    // (or than an earlier range's): the attempt failed and kept no parts.
+    bool file_changed() const { return file_changed_; }
 
     const std::uint32_t segment_count = 4;
 
@@ -104,6 +107,7 @@ private:
     bool segments_complete() const;
     bool accept_chunk(segment_sink& sink, std::size_t bytes);
     bool check_response_head(segment_sink& sink);
+    bool same_file_as_probe(segment_sink& sink);
     void count_progress(std::int64_t bytes);
     bool take_chunk(segment_sink& sink, const char* data, std::size_t bytes);
     bool flush_pending(segment_sink& sink);
@@ -140,6 +144,9 @@ private:
     bool probe_multiplexed_ = false;
     // The probe's strong ETag, else its Last-Modified date; empty when it had neither.
     std::string validator_;
+    // The validator the range answers are held to: the probe's, else the first answer's.
+    std::string range_validator_;
+    bool file_changed_ = false;
     std::uint64_t resumed_bytes_ = 0;
     std::uint64_t merged_bytes_ = 0;
     // Lets the later segments wait while the digest needs the first one's bytes.

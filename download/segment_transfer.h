@@ -46,6 +46,8 @@ struct segment_sink {
     CURLcode result = CURLE_OK;
     long status = 0;
     std::string content_range;              // of the last response head
+    std::string etag;                       // of the last response head
+    std::string last_modified;              // of the last response head
     curl_slist* request_headers = nullptr;  // owned; the If-Range line of a resumed request
 };
 

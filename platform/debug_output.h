@@ -1,5 +1,6 @@
-// The debugger output: one line on standard error per call, written with a
-// single write so that lines of two threads never interleave.
+// The debugger output: one line on standard error per call; lines of two
+// threads never interleave. It never holds the program up: when standard
+// error has no room (a pipe nobody reads) lines are dropped.
 #pragma once
 
 #include <string_view>

@@ -18,6 +18,12 @@ struct directory_entry {
 std::vector<directory_entry> list_directory(const std::string& directory);
 // Deletes one file (not a directory); true on success.
 bool delete_file(const std::string& path);
+// Moves source over target in one step (target replaced when it exists;
+// a link at target is replaced itself, never what it names); true on success.
+bool replace_file(const std::string& source, const std::string& target);
+// What a path names, without following a link at its end.
+enum class path_kind { none, file, directory, other };
+path_kind kind_of_path(const std::string& path);
 // Deletes a file or a whole directory tree for good; true on success.
 bool delete_tree(const std::string& path);
 // Full path of the running executable; empty when it cannot be read.

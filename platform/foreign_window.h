@@ -17,6 +17,9 @@ bool post_foreign_message(window_handle window, std::uint32_t id, wparam w, lpar
 // Shows the window normally and brings it to the front (map, raise, and a
 // _NET_ACTIVE_WINDOW request to the root window).
 void show_and_raise_foreign_window(window_handle window);
+// The id of the process that owns the window (_NET_WM_PID on X11,
+// GetWindowThreadProcessId on Windows); 0 when the window names none.
+std::int32_t foreign_window_process(window_handle window);
 // Asks the window manager to activate the window (keyboard focus), without
 // mapping it.
 void activate_foreign_window(window_handle window);

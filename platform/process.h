@@ -36,6 +36,9 @@ public:
     enum class wait_result { ended, timeout, failed };
     wait_result wait(unsigned timeout_ms);
     bool terminate();  // kills the process; true when the signal was sent
+    // The base name of the opened process's executable; empty when it cannot
+    // be read or the process has ended (its id may name another one by now).
+    std::wstring exe_name() const;
 
 private:
     // The backend's hold on the process; null when none is open.

@@ -56,8 +56,10 @@ platform::lresult dlg_base::handle_message(std::uint32_t id, platform::wparam w,
     switch (id) {
         case WM_CREATE:
             return on_create();
-        case WM_DESTROY:
         case WM_CLOSE:
+            on_close_request();
+            return 0;
+        case WM_DESTROY:
             break;
         case WM_SIZE:
             on_size();
@@ -169,6 +171,10 @@ void dlg_base::on_get_min_max_info(platform::lparam l) {
     work = {work.left - monitor.left, work.top - monitor.top, work.right - monitor.left, work.bottom - monitor.top};
     info->max_position = {work.left, work.top};
     info->max_size = {work.width(), work.height()};
+}
+
+void dlg_base::on_close_request() {
+    platform::post_quit_message(0);
 }
 
 platform::lresult dlg_base::on_sys_command(platform::wparam w, platform::lparam l) {

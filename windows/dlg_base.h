@@ -47,6 +47,10 @@ public:
     virtual string_or_id resource_id() const { return {}; }
     virtual std::wstring zip_file_name() const { return {}; }
     virtual void init_window() {}
+    // A WM_CLOSE from anywhere (the task manager's end task, another
+    // program) ends the run as the window's close button does; the system's
+    // own handling would destroy the window and leave the run without an end.
+    virtual void on_close_request();
 
     void notify(skinui::notify_event& event) override;
 

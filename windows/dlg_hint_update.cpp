@@ -33,10 +33,14 @@ void dlg_hint_update::notify(skinui::notify_event& event) {
     if (name == L"okbtn") {
         open_progress_window();
     } else if (name == L"closebtn" || name == L"cancelbtn") {
-        platform::show_window(window_, platform::SW_HIDE);
-        if (task != nullptr) task->decline_update();
-        platform::post_quit_message(0);
+        on_close_request();
     }
+}
+
+void dlg_hint_update::on_close_request() {
+    platform::show_window(window_, platform::SW_HIDE);
+    if (task != nullptr) task->decline_update();
+    platform::post_quit_message(0);
 }
 
 unsigned dlg_hint_update::open_progress_window() {

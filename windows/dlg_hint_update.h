@@ -21,6 +21,8 @@ public:
     std::wstring zip_file_name() const override { return L""; }
     void init_window() override {}
     void notify(skinui::notify_event& event) override;
+    // As the close and cancel buttons: the update is declined.
+    void on_close_request() override;
 
     // Runs the progress window modally; its show_modal result.
     unsigned open_progress_window();

@@ -33,6 +33,36 @@ constexpr int BAR_HEIGHT = 14;
 // The shell's convention: a result above 31 is success.
 constexpr std::intptr_t SHELL_SUCCESS_MIN = 32;
 
+bool starts_with_ignoring_case(const std::string& text, const char* prefix) {
+    std::size_t i = 0;
+    for (; prefix[i] != '\0'; ++i) {
+        if (i >= text.size()) return false;
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != prefix[i]) return false;
+    }
+    return true;
+}
+
+// The shell opens whatever it is given, a local program too; the link is
+// only ever a web page: an http or https address with a host and no blanks
+// or control characters.
+bool is_web_address(const std::string& address) {
+    std::size_t host = 0;
+    if (starts_with_ignoring_case(address, "http://")) {
+        host = 7;
+    } else if (starts_with_ignoring_case(address, "https://")) {
+        host = 8;
+    } else {
+        return false;
+    }
+    if (address.size() <= host || address[host] == '/') return false;
+    for (const char c : address) {
+        if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7f) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 void dlg_update::init_window() {
@@ -66,6 +96,10 @@ void dlg_update::notify(skinui::notify_event& event) {
     } else if (event.type == L"windowinit") {
         on_window_init();
     }
+}
+
+void dlg_update::on_close_request() {
+    confirm_stop();
 }
 
 void dlg_update::on_window_init() {
@@ -151,6 +185,10 @@ void dlg_update::open_download_page() {
     if (task != nullptr) address = task->page_url;
     if (address.empty()) {
         debug_log("[TamsaUpdate] URL Empty \n");
+        return;
+    }
+    if (!is_web_address(address)) {
+        debug_log("[TamsaUpdate] URL refused, not a web address: %s \n", address.c_str());
         return;
     }
     const std::intptr_t result = platform::shell_open(address, "", "");

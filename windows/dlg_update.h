@@ -27,6 +27,8 @@ public:
     void init_window() override;
     platform::lresult handle_message(std::uint32_t id, platform::wparam w, platform::lparam l) override;
     void notify(skinui::notify_event& event) override;
+    // As the close button: asks whether to stop the update.
+    void on_close_request() override;
 
     void on_window_init();
     void update_fore_image(std::uint32_t percent);

@@ -2,6 +2,8 @@
 // the one command line that a Windows program receives.
 #include "platform/entry_point.h"
 
+#include <signal.h>
+
 #include <string>
 
 #include "platform/text.h"
@@ -40,5 +42,9 @@ std::string join_arguments(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A reader of standard error (or of any pipe) that went away must not end
+    // the program: writes report EPIPE instead. Started programs get the
+    // default back before they run.
+    (void)::signal(SIGPIPE, SIG_IGN);
     return program_main(platform::utf8_to_wide(join_arguments(argc, argv)));
 }

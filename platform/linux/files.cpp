@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 #include <thread>
@@ -53,6 +54,19 @@ bool delete_file(const std::string& path) {
     if (path.empty()) return false;
     // unlink refuses directories on Linux (EISDIR), as the contract wants.
     return ::unlink(path.c_str()) == 0;
+}
+
+bool replace_file(const std::string& source, const std::string& target) {
+    if (source.empty() || target.empty()) return false;
+    return ::rename(source.c_str(), target.c_str()) == 0;
+}
+
+path_kind kind_of_path(const std::string& path) {
+    struct stat info {};
+    if (path.empty() || ::lstat(path.c_str(), &info) != 0) return path_kind::none;
+    if (S_ISREG(info.st_mode)) return path_kind::file;
+    if (S_ISDIR(info.st_mode)) return path_kind::directory;
+    return path_kind::other;
 }
 
 bool delete_tree(const std::string& path) {

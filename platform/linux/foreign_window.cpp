@@ -3,6 +3,7 @@
 // call uses its own short-lived connection, so any thread may call.
 #include "platform/foreign_window.h"
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
 #include "platform/linux/x11_support.h"
@@ -69,6 +70,30 @@ bool post_foreign_message(window_handle window, std::uint32_t id, wparam w, lpar
                                                x11::atom(display, "_TAMSA_WINDOW_MESSAGE"), NoEventMask,
                                                static_cast<long>(id), static_cast<long>(w), static_cast<long>(l));
     return !x11::failed_since(display, mark) && sent;
+}
+
+std::int32_t foreign_window_process(window_handle window) {
+    if (!plausible_id(window)) return 0;
+    connection c;
+    Display* display = c.display();
+    if (display == nullptr) return 0;
+    const std::uint64_t mark = x11::error_mark(display);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long after = 0;
+    unsigned char* data = nullptr;
+    const int status = XGetWindowProperty(display, static_cast<Window>(window), x11::atom(display, "_NET_WM_PID"), 0, 1,
+                                          False, XA_CARDINAL, &type, &format, &count, &after, &data);
+    std::int32_t pid = 0;
+    if (status == Success && !x11::failed_since(display, mark) && type == XA_CARDINAL && format == 32 && count == 1 &&
+        data != nullptr) {
+        // Format 32 comes as longs whatever their width.
+        const long value = *reinterpret_cast<const long*>(data);
+        if (value > 0 && value <= 0x7FFFFFFF) pid = static_cast<std::int32_t>(value);
+    }
+    if (data != nullptr) XFree(data);
+    return pid;
 }
 
 void show_and_raise_foreign_window(window_handle window) {

@@ -325,6 +325,16 @@ process_handle::wait_result process_handle::wait(unsigned timeout_ms) {
     return wait_pidfd(state_->fd, timeout_ms);
 }
 
+std::wstring process_handle::exe_name() const {
+    if (!state_) return {};
+    const std::string name = exe_base_name(state_->pid);
+    // Read after opening: while the opened process still runs, its id names
+    // it and no other, so the name is its own.
+    const bool alive = is_proc_directory(state_->fd) ? !proc_process_ended(state_->fd)
+                                                     : wait_pidfd(state_->fd, 0) == wait_result::timeout;
+    return alive ? narrow_to_wide(name) : std::wstring();
+}
+
 bool process_handle::terminate() {
     if (!state_) return false;
     if (is_proc_directory(state_->fd)) {

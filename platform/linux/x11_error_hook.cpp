@@ -21,6 +21,16 @@ int on_error(Display* display, xError* error, XExtCodes*, int* ret_code) {
     return 1;
 }
 
+// Errors that arrive while events are read (XPending, XNextEvent), not as
+// the answer to a request that waits for one, skip the extension hooks and
+// go through the connection's per-code conversion; returning False there
+// keeps them from the process-wide handler too.
+Bool on_wire_error(Display* display, XErrorEvent*, xError* error) {
+    const error_sink sink = __atomic_load_n(&g_sink, __ATOMIC_ACQUIRE);
+    if (sink != nullptr) sink(display, error->errorCode, error->majorCode, error->minorCode);
+    return False;
+}
+
 }  // namespace
 
 bool install_error_hook(Display* display, error_sink sink) {
@@ -28,6 +38,10 @@ bool install_error_hook(Display* display, error_sink sink) {
     XExtCodes* codes = XAddExtension(display);
     if (codes == nullptr) return false;
     XESetError(display, codes->extension, on_error);
+    // Every error code, core and extension ones alike.
+    for (int code = 1; code < 256; ++code) {
+        (void)XESetWireToError(display, code, on_wire_error);
+    }
     return true;
 }
 

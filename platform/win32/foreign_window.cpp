@@ -15,6 +15,13 @@ bool post_foreign_message(window_handle window, std::uint32_t id, wparam w, lpar
     return ::PostMessageW(reinterpret_cast<HWND>(window), id, w, l) != 0;
 }
 
+std::int32_t foreign_window_process(window_handle window) {
+    if (window == 0) return 0;
+    DWORD pid = 0;
+    if (::GetWindowThreadProcessId(reinterpret_cast<HWND>(window), &pid) == 0) return 0;
+    return pid <= 0x7FFFFFFF ? static_cast<std::int32_t>(pid) : 0;
+}
+
 // Results ignored: each step is a request the system may refuse, and the
 // next one still helps.
 void show_and_raise_foreign_window(window_handle window) {

@@ -49,7 +49,8 @@ process_handle::process_handle() = default;
 // Opened with what waiting and terminating need, not more.
 process_handle::process_handle(process_id pid) {
     if (pid <= 0) return;
-    HANDLE handle = ::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, static_cast<DWORD>(pid));
+    HANDLE handle = ::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                  static_cast<DWORD>(pid));
     if (handle == nullptr) return;
     state_ = std::make_unique<state>();
     state_->handle = handle;
@@ -69,6 +70,19 @@ process_handle::wait_result process_handle::wait(unsigned timeout_ms) {
         default:
             return wait_result::failed;
     }
+}
+
+// The handle holds the process: its id cannot be given to another while it
+// is open, so the name read through it is the opened process's own.
+std::wstring process_handle::exe_name() const {
+    if (!state_) return {};
+    if (::WaitForSingleObject(state_->handle, 0) != WAIT_TIMEOUT) return {};
+    wchar_t path[32768];
+    DWORD size = sizeof path / sizeof path[0];
+    if (::QueryFullProcessImageNameW(state_->handle, 0, path, &size) == 0) return {};
+    const std::wstring full(path, size);
+    const std::size_t slash = full.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? full : full.substr(slash + 1);
 }
 
 bool process_handle::terminate() {

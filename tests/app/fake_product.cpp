@@ -1,11 +1,14 @@
 // A stand-in for the product in tests: one X11 window that may obey the quit message.
-//   fake_product QUIT_MESSAGE_ID obey|ignore RECORD_FILE
+//   fake_product QUIT_MESSAGE_ID obey|ignore RECORD_FILE [pid]
+// With "pid" the window names its process (_NET_WM_PID), as toolkits do.
 // Prints the decimal window id on stdout. Writes "message" to the record file
 // when the quit message arrives, then exits 0 after 300 ms (obey) or goes on and writes
 // "alive" every 100 ms (ignore). Writes "mapped" when its window is shown.
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <poll.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -25,7 +28,7 @@ void record(const char* path, const char* line) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
+    if (argc != 4 && argc != 5) {
         std::fprintf(stderr, "usage: fake_product QUIT_MESSAGE_ID obey|ignore RECORD_FILE\n");
         return 2;
     }
@@ -48,6 +51,11 @@ int main(int argc, char** argv) {
     }
     Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 10, 10, 200, 100, 0, 0, 0);
     XSelectInput(display, window, StructureNotifyMask);
+    if (argc == 5 && std::strcmp(argv[4], "pid") == 0) {
+        const long pid = static_cast<long>(getpid());
+        XChangeProperty(display, window, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(&pid), 1);
+    }
     Atom message_type = XInternAtom(display, "_TAMSA_WINDOW_MESSAGE", False);
     XSync(display, False);
     std::printf("%lu\n", static_cast<unsigned long>(window));

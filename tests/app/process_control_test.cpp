@@ -80,13 +80,15 @@ protected:
     }
 
     // Starts the stand-in as dir/name (tagged); mode is "obey" or "ignore".
-    running_product& start_product(const std::string& name, const std::string& mode) {
+    running_product& start_product(const std::string& name, const std::string& mode, bool names_pid = false) {
         fs::path program = dir_ / tagged(name);
         if (!fs::exists(program)) fs::copy_file(FAKE_PRODUCT_PATH, program);
         products_.emplace_back();
         running_product& product = products_.back();
         product.record = (dir_ / (tagged(name) + "." + std::to_string(products_.size()) + ".log")).string();
-        EXPECT_TRUE(product.process.start({program.string(), std::to_string(QUIT_ID), mode, product.record}));
+        std::vector<std::string> argv{program.string(), std::to_string(QUIT_ID), mode, product.record};
+        if (names_pid) argv.push_back("pid");
+        EXPECT_TRUE(product.process.start(argv));
         std::string line = product.process.read_line(10000);
         product.window = static_cast<platform::window_handle>(std::strtoull(line.c_str(), nullptr, 10));
         EXPECT_NE(product.window, 0u) << "the product printed [" << line << "] instead of its window id";
@@ -168,6 +170,26 @@ TEST_F(product_fixture, a_first_process_that_quits_leaves_the_other_alone) {
     EXPECT_EQ(found.process.exit_code(), 0);
     EXPECT_TRUE(other.process.running());
     EXPECT_EQ(test_support::read_file(other.record), "");
+}
+
+// A window that names its process: that process is the product, not the
+// first (oldest) one of the name; a window whose process has another name
+// is left alone, and nothing is killed by name instead.
+TEST_F(product_fixture, the_process_of_the_products_window_is_the_one_closed) {
+    running_product& older = start_product("twin.exe", "ignore", true);
+    running_product& younger = start_product("twin.exe", "ignore", true);
+    running_product& stranger = start_product("other.exe", "ignore", true);
+
+    auto task = make_task(L"twin.exe", younger.window);
+    task->close_product();
+    ASSERT_TRUE(younger.process.wait_for_exit(10000));
+    EXPECT_EQ(younger.process.killed_by_signal(), 9);
+    EXPECT_TRUE(older.process.running()) << "the oldest process of the name is not the product";
+
+    auto wrong = make_task(L"twin.exe", stranger.window);
+    wrong->close_product();
+    EXPECT_TRUE(stranger.process.running()) << "a window of another program was taken for the product";
+    EXPECT_TRUE(older.process.running()) << "the name lookup ran although the window names its process";
 }
 
 struct name_case {

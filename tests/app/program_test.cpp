@@ -1,6 +1,10 @@
 // End-to-end tests of the updater program: exit code, log lines and the single-instance marker.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -283,6 +287,58 @@ TEST_F(program_fixture, an_update_due_without_a_display_ends_after_the_check_wit
         << log;
     EXPECT_EQ(paths, (std::vector<std::string>{"/soft/update/search"})) << "nothing is downloaded";
     EXPECT_FALSE(fs::exists(dir_ / "setup.bin"));
+}
+
+// Standard error that nobody reads must neither hold the updater up nor end
+// it: a pipe whose reader went away, and a full pipe whose reader never reads.
+TEST_F(program_fixture, standard_error_without_a_reader_neither_blocks_nor_kills_the_updater) {
+    enum class reader { gone, never_reads };
+    const struct {
+        const char* what;
+        reader kind;
+    } cases[] = {{"reader gone", reader::gone}, {"full pipe, reader never reads", reader::never_reads}};
+    for (const auto& c : cases) {
+        int fds[2];
+        ASSERT_EQ(::pipe(fds), 0);
+        if (c.kind == reader::gone) {
+            ::close(fds[0]);
+            fds[0] = -1;
+        } else {
+            // Fill the pipe so that the next write would wait for the reader.
+            ASSERT_EQ(::fcntl(fds[1], F_SETFL, O_NONBLOCK), 0);
+            const std::string block(4096, 'x');
+            while (::write(fds[1], block.data(), block.size()) > 0) {
+            }
+            ASSERT_EQ(::fcntl(fds[1], F_SETFL, 0), 0);
+        }
+        const std::string program = program_.string();
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::dup2(fds[1], STDERR_FILENO);
+            const int null_fd = ::open("/dev/null", O_WRONLY);
+            ::dup2(null_fd, STDOUT_FILENO);
+            // No command line: the updater logs one line and ends.
+            ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        int status = 0;
+        bool ended = false;
+        for (int waited = 0; waited < 30000 && !ended; waited += 10) {
+            ended = ::waitpid(child, &status, WNOHANG) == child;
+            if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (!ended) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+        }
+        if (fds[0] >= 0) ::close(fds[0]);
+        EXPECT_TRUE(ended) << c.what << ": the updater hangs on its standard error";
+        EXPECT_TRUE(WIFEXITED(status)) << c.what << ": ended by signal "
+                                       << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0) << c.what;
+    }
 }
 
 }  // namespace

@@ -57,11 +57,17 @@ inline std::string unique_package_name(const std::string& stem) {
 }
 
 // The part files of a package name that are still beside the program.
+// Both the engine's parts of that target and the package job's, which
+// downloads under a name of its own; the job's unfinished package too.
 inline std::vector<std::string> leftover_parts(const std::string& package_name) {
     std::vector<std::string> left;
+    const std::string job_download = module_dir() + "TamsaUpdate.download_" + package_name;
+    if (file_exists(job_download)) left.push_back(job_download);
     for (int i = 0; i < 4; ++i) {
-        const std::string path = module_dir() + package_name + "-" + std::to_string(i);
-        if (file_exists(path)) left.push_back(path);
+        for (const std::string& stem : {module_dir() + package_name, job_download}) {
+            const std::string path = stem + "-" + std::to_string(i);
+            if (file_exists(path)) left.push_back(path);
+        }
     }
     return left;
 }

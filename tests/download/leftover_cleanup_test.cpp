@@ -28,6 +28,13 @@ TEST(clear_files, removes_temp_directories_and_old_updater_files_only) {
         {".temp_hidden", true, false},        // directories starting with a dot are not listed
         {".TamsaUpdate.exe_x", false, true},  // files starting with a dot are
         {"keep.txt", false, false},
+        // Our own download files of a killed run: the package and its parts.
+        {"TamsaUpdate.download_setup.exe", false, true},
+        {"TamsaUpdate.download_setup.exe-0", false, true},
+        {"TamsaUpdate.download_setup.exe-3", false, true},
+        {"TamsaUpdate.download_dir", true, false},
+        {"x.TamsaUpdate.download_y", false, false},
+        {"setup.exe-0", false, false},  // not ours by its name
     };
     temp_dir dir;
     for (const auto& c : cases) {
@@ -55,6 +62,28 @@ TEST(clear_files, removes_temp_directories_and_old_updater_files_only) {
     const std::string count = std::to_string(std::size(cases) - 1 + 1);
     EXPECT_NE(log.find("[TamsaUpdate] clear_files Find File Count:" + count + " \n"), std::string::npos) << log;
     EXPECT_NE(log.find("[TamsaUpdate] clear_files Find File Count:" + count + " End \n"), std::string::npos) << log;
+}
+
+// A link with the name of one of our download files is removed itself;
+// the file and the folder it names stay whole.
+TEST(clear_files, a_link_named_like_our_download_file_goes_but_not_what_it_names) {
+    temp_dir dir;
+    temp_dir outside;
+    write_file(outside.file("precious.dll"), "keep me");
+    std::filesystem::create_directories(outside.file("folder"));
+    write_file(outside.file("folder") + "/inner.txt", "keep me too");
+    std::filesystem::create_symlink(outside.file("precious.dll"), dir.file("TamsaUpdate.download_a.exe-1"));
+    std::filesystem::create_directory_symlink(outside.file("folder"), dir.file("TamsaUpdate.download_b.exe"));
+
+    testing::internal::CaptureStderr();
+    clear_files_in(dir.dir());
+    (void)testing::internal::GetCapturedStderr();
+
+    std::error_code error;
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(dir.file("TamsaUpdate.download_a.exe-1"))));
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(dir.file("TamsaUpdate.download_b.exe"))));
+    EXPECT_EQ(read_file(outside.file("precious.dll")), "keep me");
+    EXPECT_EQ(read_file(outside.file("folder") + "/inner.txt"), "keep me too");
 }
 
 TEST(clear_files, a_missing_directory_lists_nothing_and_deletes_nothing) {

@@ -190,7 +190,10 @@ TEST(nginx_tls_host, retry_over_http2_resumes_with_the_etag) {
         int started = 0;
         for (int k = 0; k < 4; ++k) {
             std::error_code error;
-            started += std::filesystem::file_size(part_path_of(name, k), error) > 0 && !error ? 1 : 0;
+            started +=
+                std::filesystem::file_size(part_path_of(download_path_for(module_dir() + name), k), error) > 0 && !error
+                    ? 1
+                    : 0;
         }
         if (started == 4) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

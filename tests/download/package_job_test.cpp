@@ -164,7 +164,7 @@ TEST(download_thread_proc, without_a_task_does_nothing) {
     EXPECT_EQ(download_thread_proc(nullptr), 1u);
 }
 
-TEST(start_download, retry_reuses_the_path_and_replaces_the_old_file) {
+TEST(start_download, retry_reuses_the_path_and_puts_the_package_there) {
     const std::string body = package_bytes(300000);
     package_host host(body, host_fault::drop_connection, plan_segments(body.size(), 4)[2].first);
     const std::string name = unique_package_name("retry");
@@ -181,8 +181,9 @@ TEST(start_download, retry_reuses_the_path_and_replaces_the_old_file) {
     EXPECT_EQ(fixture.task.package_state.load(), package_failed);
     const std::string first_path = fixture.task.package_path;
 
-    // Something longer than the package now sits where it goes.
-    write_file(first_path, std::string(body.size() + 5000, 'z'));
+    // A failed attempt puts nothing where the package goes.
+    EXPECT_FALSE(file_exists(first_path));
+    EXPECT_TRUE(leftover_parts(name).empty());
     host.set_fault(host_fault::none);
     window.messages.clear();
     fixture.task.start_download(window.window());
@@ -193,7 +194,7 @@ TEST(start_download, retry_reuses_the_path_and_replaces_the_old_file) {
     EXPECT_EQ(fixture.task.package_path, first_path);
     EXPECT_EQ(window.of(WM_DOWNLOAD_DONE)[0].w, 1u);
     EXPECT_EQ(fixture.task.package_state.load(), package_ready);
-    EXPECT_TRUE(read_file(first_path) == body) << "the old file was not replaced";
+    EXPECT_TRUE(read_file(first_path) == body);
 }
 
 TEST(start_download, stopped_update_posts_no_completion_but_stores_the_outcome) {
@@ -215,6 +216,146 @@ TEST(start_download, stopped_update_posts_no_completion_but_stores_the_outcome) 
     EXPECT_EQ(window.count(WM_DOWNLOAD_DONE), 0u);
     // A stopped attempt never counts as a ready package, even without a digest.
     EXPECT_EQ(fixture.task.package_state.load(), package_failed);
+    EXPECT_TRUE(leftover_parts(name).empty());
+}
+
+// A second start while the worker runs (a repeated start message) starts no
+// second worker on the same part files; once the attempt has ended, a start
+// runs a new one.
+TEST(start_download, a_second_start_while_the_worker_runs_is_ignored) {
+    const std::string body = package_bytes(300000);
+    package_host host(body, host_fault::stall, plan_segments(body.size(), 4)[1].first);
+    const std::string name = unique_package_name("twice");
+    task_fixture fixture;
+    message_recorder window;
+    fixture.task.package_url = host.url(name);
+    fixture.task.package_md5 = md5_of(body);
+    package_file_guard guard{module_dir() + name};
+
+    fixture.task.start_download(window.window());
+    ASSERT_TRUE(host.wait_until_stalled());
+    const std::thread::id first_worker = fixture.task.worker_thread.get_id();
+    testing::internal::CaptureStderr();
+    fixture.task.start_download(window.window());
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("a download is already running"), std::string::npos) << log;
+    EXPECT_EQ(fixture.task.worker_thread.get_id(), first_worker);
+
+    host.set_fault(host_fault::none);
+    host.release();
+    ASSERT_TRUE(window.wait_for(WM_DOWNLOAD_DONE, 60000));
+    EXPECT_EQ(window.of(WM_DOWNLOAD_DONE)[0].w, 1u);
+    // The probe and four ranges of one attempt, nothing of a second.
+    EXPECT_EQ(host.take_requests().size(), 5u);
+    EXPECT_TRUE(read_file(module_dir() + name) == body);
+
+    // The ended attempt is joined and a new one runs.
+    window.messages.clear();
+    fixture.task.start_download(window.window());
+    ASSERT_TRUE(window.wait_for(WM_DOWNLOAD_DONE, 60000));
+    EXPECT_EQ(window.of(WM_DOWNLOAD_DONE)[0].w, 1u);
+}
+
+// The package's name comes from the service: a file of that name beside the
+// program that is not a package of ours stays byte for byte, whether the
+// download then fails or succeeds. A package this program put there earlier
+// is replaced by the next one of that name, and so is an empty file.
+TEST(fetch_package, never_replaces_a_file_that_is_not_a_package_of_ours) {
+    const std::string body = package_bytes(200000);
+    struct place_case {
+        const char* what;
+        bool earlier_package_of_ours;
+        std::string md5;
+        bool ready;
+    };
+    const place_case cases[] = {
+        {"foreign file, download fails its digest", false, md5_of("other"), false},
+        {"foreign file, download succeeds", false, md5_of(body), false},
+        {"our earlier package", true, md5_of(body), true},
+        {"an empty file", false, md5_of(body), true},
+    };
+    package_host host(body);
+    for (const place_case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string name = unique_package_name("inway");
+        package_file_guard guard{module_dir() + name};
+        task_fixture fixture;
+        fixture.task.package_url = host.url(name);
+        fixture.task.package_md5 = c.md5;
+        message_recorder window;
+        fixture.task.progress_window = window.window();
+        if (c.earlier_package_of_ours) {
+            // An earlier package of this name, put there by the job itself.
+            task_fixture earlier;
+            earlier.task.package_url = host.url(name);
+            earlier.task.progress_window = window.window();
+            testing::internal::CaptureStderr();
+            ASSERT_TRUE(earlier.task.download_package());
+            (void)testing::internal::GetCapturedStderr();
+            write_file(module_dir() + name, "older package");
+        } else {
+            write_file(module_dir() + name, c.ready ? "" : "[UPDATE]\nhost=example\n");
+        }
+        testing::internal::CaptureStderr();
+        const bool ok = fixture.task.download_package();
+        const std::string log = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(ok, c.ready) << log;
+        if (c.ready) {
+            EXPECT_TRUE(read_file(module_dir() + name) == body);
+        } else {
+            EXPECT_EQ(read_file(module_dir() + name), "[UPDATE]\nhost=example\n") << log;
+        }
+        EXPECT_TRUE(leftover_parts(name).empty());
+    }
+}
+
+// Range answers from two versions of the file (here: the first half of the
+// ranges from the probe's version, the rest from a newer one) must never
+// make one package, even when no digest is announced: the attempt starts
+// again and the package is the newer version whole.
+TEST(fetch_package, ranges_from_another_version_start_the_attempt_again) {
+    const std::string old_body = package_bytes(400000, 1);
+    const std::string new_body = package_bytes(400000, 2);
+    std::mutex lock;
+    int probes = 0;
+    httplib::Server server;
+    server.Get(R"(/files/(.*))", [&](const httplib::Request& req, httplib::Response& res) {
+        const std::string range = req.get_header_value("Range");
+        std::lock_guard<std::mutex> guard(lock);
+        if (range.empty()) {
+            ++probes;
+            res.set_header("ETag", probes == 1 ? "\"v1\"" : "\"v2\"");
+            res.set_content(probes == 1 ? old_body : new_body, "application/octet-stream");
+            return;
+        }
+        const std::size_t first = std::stoul(range.substr(6, range.find('-') - 6));
+        // In the first attempt only the first half of the ranges is the probe's version.
+        const bool old_version = probes == 1 && first < old_body.size() / 2;
+        res.set_header("ETag", old_version ? "\"v1\"" : "\"v2\"");
+        // The server cuts the asked range out of the whole body.
+        res.set_content(old_version ? old_body : new_body, "application/octet-stream");
+    });
+    const int port = server.bind_to_any_port("127.0.0.1");
+    ASSERT_GT(port, 0);
+    std::thread thread([&] { server.listen_after_bind(); });
+    for (int i = 0; i < 500 && !server.is_running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+
+    const std::string name = unique_package_name("versions");
+    package_file_guard guard{module_dir() + name};
+    task_fixture fixture;
+    fixture.task.package_url = "http://127.0.0.1:" + std::to_string(port) + "/files/" + name;
+    message_recorder window;
+    fixture.task.progress_window = window.window();
+    testing::internal::CaptureStderr();
+    const bool ok = fixture.task.download_package();
+    const std::string log = testing::internal::GetCapturedStderr();
+    server.stop();
+    thread.join();
+
+    EXPECT_TRUE(ok) << log;
+    EXPECT_TRUE(read_file(module_dir() + name) == new_body) << "a package of two versions; log:\n" << log;
+    EXPECT_NE(log.find("comes from another version of the file"), std::string::npos) << log;
+    EXPECT_EQ(probes, 2);
     EXPECT_TRUE(leftover_parts(name).empty());
 }
 

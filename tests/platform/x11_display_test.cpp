@@ -268,6 +268,19 @@ TEST(x11_display_choice, fails_without_a_display_and_succeeds_with_one) {
     }
 }
 
+// An error that reaches the program while it reads events (the focus given
+// to a window that a window manager has just unmapped, say) is the
+// connection's to note, never a reason to end the process.
+TEST(x11_errors, an_error_read_with_the_events_is_noted_and_the_program_lives_on) {
+    test_support::child_process probe;
+    ASSERT_TRUE(probe.start({X11_ERROR_PROBE}));
+    const std::string line = probe.read_line(10000);
+    ASSERT_TRUE(probe.wait_for_exit(10000));
+    EXPECT_EQ(line, "survived seen");
+    EXPECT_TRUE(probe.exited() && probe.exit_code() == 0)
+        << "exit " << probe.exit_code() << " signal " << probe.killed_by_signal();
+}
+
 // --- what others see of a window ---
 
 TEST_F(x11_display, window_is_undecorated_owned_titled_and_marked_modal) {

@@ -213,6 +213,18 @@ TEST_F(dlg_base_test, activation_answers_and_the_system_close_command_ends_the_l
     EXPECT_TRUE(platform::is_window_visible(h)) << "the window is neither closed nor hidden";
 }
 
+// A WM_CLOSE from outside ends the loops as the close command does; the
+// window is not destroyed under a loop that would then never end.
+TEST_F(dlg_base_test, a_close_message_ends_the_loops_and_keeps_the_window) {
+    test_dialog dialog(skin_source::zip_resource, L"HintUpdateWnd.xml", string_or_id::from_id(200));
+    const platform::window_handle h = keep(dialog.make());
+    platform::show_window(h, platform::SW_SHOWNORMAL);
+    settle();
+    EXPECT_EQ(dialog.send_message(platform::WM_CLOSE, 0, 0), 0);
+    EXPECT_TRUE(quit_queued());
+    EXPECT_TRUE(platform::is_window(h));
+}
+
 struct minmax_case {
     const char* name;
     rect monitor;

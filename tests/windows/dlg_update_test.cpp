@@ -194,37 +194,44 @@ TEST_F(dlg_update_test, the_stop_confirmation_pauses_and_its_answer_decides) {
         {"Cancel goes on", platform::VK_ESCAPE, false, false, false, false},
         {"Cancel after the package became ready ends", platform::VK_ESCAPE, true, false, false, true},
     };
-    for (const stop_case& c : cases) {
-        g_update_cancelled.store(false);
-        task->progress_paused.store(false);
-        task->package_state.store(c.package_ready ? package_ready : package_none);
-        product.seen.clear();
-        window.progress_bar->set_value(30);
-        modal_script::script script;
-        bool paused_inside = false;
-        bool loop_went_on = false;
-        post_click(window, L"closebtn");
-        script.later([&] {
-            paused_inside = task->progress_paused.load();
-            modal_script::box_key(c.answer_key);
+    // A WM_CLOSE from outside (the task manager's end task) is the close button.
+    for (const bool by_close_message : {false, true})
+        for (const stop_case& c : cases) {
+            SCOPED_TRACE(by_close_message ? "WM_CLOSE" : "close button");
+            g_update_cancelled.store(false);
+            task->progress_paused.store(false);
+            task->package_state.store(c.package_ready ? package_ready : package_none);
+            product.seen.clear();
+            window.progress_bar->set_value(30);
+            modal_script::script script;
+            bool paused_inside = false;
+            bool loop_went_on = false;
+            if (by_close_message) {
+                window.post_message(platform::WM_CLOSE, 0, 0);
+            } else {
+                post_click(window, L"closebtn");
+            }
             script.later([&] {
-                loop_went_on = true;
-                platform::post_quit_message(0);
+                paused_inside = task->progress_paused.load();
+                modal_script::box_key(c.answer_key);
+                script.later([&] {
+                    loop_went_on = true;
+                    platform::post_quit_message(0);
+                });
             });
-        });
-        window.show_modal();
-        EXPECT_TRUE(paused_inside) << c.name;
-        // WM_QUIT comes only once the queue is empty, so the step posted after
-        // the answer runs before the loop ends, whatever the answer.
-        EXPECT_TRUE(loop_went_on) << c.name;
-        EXPECT_EQ(g_update_cancelled.load(), c.cancelled) << c.name;
-        EXPECT_EQ(product.got(QUIT_MESSAGE), c.product_closed) << c.name;
-        EXPECT_EQ(task->progress_paused.load(), c.paused_after) << c.name;
-        if (c.package_ready) {
-            EXPECT_EQ(bar_value(), 100) << c.name;
+            window.show_modal();
+            EXPECT_TRUE(paused_inside) << c.name;
+            // WM_QUIT comes only once the queue is empty, so the step posted after
+            // the answer runs before the loop ends, whatever the answer.
+            EXPECT_TRUE(loop_went_on) << c.name;
+            EXPECT_EQ(g_update_cancelled.load(), c.cancelled) << c.name;
+            EXPECT_EQ(product.got(QUIT_MESSAGE), c.product_closed) << c.name;
+            EXPECT_EQ(task->progress_paused.load(), c.paused_after) << c.name;
+            if (c.package_ready) {
+                EXPECT_EQ(bar_value(), 100) << c.name;
+            }
+            quit_queued();
         }
-        quit_queued();
-    }
 }
 
 TEST_F(dlg_update_test, completion_while_the_confirmation_is_open_waits_for_its_answer) {
@@ -310,6 +317,43 @@ TEST_F(dlg_update_test, an_empty_page_address_is_logged) {
     EXPECT_NE(log.text().find("[TamsaUpdate] URL Empty \n"), std::string::npos) << log.text();
 }
 
+// Only web addresses are opened: anything else (a local program, a file:
+// address, another scheme) is logged and left alone, on every system.
+TEST_F(dlg_update_test, the_link_opens_web_addresses_only) {
+    test_support::temp_dir dir;
+    // A local script: the shell's open would make it executable and run it.
+    const std::string script = dir.write("run_me.sh", "#!/bin/sh\ntouch " + dir.file("ran") + "\n");
+    const std::string refused[] = {
+        script,
+        "file://" + script,
+        "run_me.sh",
+        "ftp://lanxi.example/tool",
+        "javascript:alert(1)",
+        "http:" + script,
+        "http:///etc/passwd",
+        "https://",
+        "http://lanxi.example/a b",
+        "http://lanxi.example/\n-x",
+        " http://lanxi.example/",
+    };
+    for (const std::string& address : refused) {
+        const std::string log_path = dir.file("log.txt");
+        test_support::stderr_capture log(log_path);
+        task->page_url = address;
+        window.open_download_page();
+        log.restore();
+        EXPECT_NE(log.text().find("[TamsaUpdate] URL refused, not a web address: "), std::string::npos)
+            << address << "\nlog: " << log.text();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("ran"))) << "the local script ran";
+#ifndef _WIN32
+    EXPECT_EQ(std::filesystem::status(script).permissions() & std::filesystem::perms::owner_exec,
+              std::filesystem::perms::none)
+        << "the local script was made executable";
+#endif
+}
+
 // Opening a link goes to xdg-open on Linux, where a stand-in on PATH can
 // record it; on Windows the shell hands it to the system's browser.
 #ifndef _WIN32
@@ -354,6 +398,12 @@ TEST_F(dlg_update_test, the_link_opens_the_task_page_or_the_default_page) {
         settle();
         EXPECT_EQ(opener.opened(), "http://lanxi.example/tool?from=update");
         EXPECT_EQ(bar_value(), 1) << "the link does not touch the download";
+    }
+    {
+        recording_opener opener;
+        task->page_url = "HTTPS://lanxi.example/tool";
+        window.open_download_page();
+        EXPECT_EQ(opener.opened(), "HTTPS://lanxi.example/tool") << "the scheme ignores case";
     }
     {
         recording_opener opener;

@@ -1,5 +1,6 @@
 // Tests of files and directories on Windows.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -38,6 +39,29 @@ TEST(win32_files, delete_file_removes_files_only_and_delete_tree_everything) {
     EXPECT_FALSE(std::filesystem::exists(dir.file("tree")));
     EXPECT_FALSE(platform::delete_tree(dir.file("tree"))) << "nothing left to delete";
     EXPECT_FALSE(platform::delete_file(""));
+}
+
+// A link (symbolic link or junction) inside a leftover folder: the folder and
+// the link go, the folder the link names keeps everything in it.
+TEST(win32_files, delete_tree_removes_a_link_inside_but_never_what_it_names) {
+    win32_test::temp_dir dir;
+    std::filesystem::create_directories(dir.file("precious"));
+    win32_test::write_file(dir.file("precious\\keep.txt"), "keep");
+    std::filesystem::create_directories(dir.file("temp_x\\inner"));
+    win32_test::write_file(dir.file("temp_x\\inner\\old.txt"), "old");
+    const std::wstring link = std::filesystem::path(dir.file("temp_x\\j")).wstring();
+    const std::wstring target = std::filesystem::path(dir.file("precious")).wstring();
+    if (::CreateSymbolicLinkW(link.c_str(), target.c_str(),
+                              SYMBOLIC_LINK_FLAG_DIRECTORY | 0x2 /* allow unprivileged create */) == 0) {
+        GTEST_SKIP() << "this system makes no directory links (error " << ::GetLastError() << ")";
+    }
+    const DWORD attributes = ::GetFileAttributesW(link.c_str());
+    ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+    ASSERT_NE(attributes & FILE_ATTRIBUTE_REPARSE_POINT, 0u) << "the link is not seen as one";
+
+    EXPECT_TRUE(platform::delete_tree(dir.file("temp_x")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("temp_x")));
+    EXPECT_EQ(win32_test::read_file(dir.file("precious\\keep.txt")), "keep");
 }
 
 TEST(win32_files, executable_path_names_this_program) {
