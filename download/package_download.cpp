@@ -6,6 +6,7 @@
 
 #include "core/text_utils.h"
 #include "core/update_task.h"
+#include "platform/files.h"
 #include "platform/message_queue.h"
 #include "platform/text_rules.h"
 
@@ -21,17 +22,55 @@ std::string package_path_for(const std::string& package_url) {
     return module_dir() + package_file_name(encoded_package_url(package_url));
 }
 
-bool fetch_package(update_task& task, const std::string& encoded_url, transfer_limits limits) {
+signature_check compiled_signature_check() {
+    signature_check check;
+    check.keys = compiled_release_keys();
+    check.required = release_keys_compiled();
+    return check;
+}
+
+bool package_signature_accepted(update_task& task, signature_check& check, const std::string& prehash) {
+    check.verdict = {};
+    if (!check.required) {
+        return true;
+    }
+    check.verdict =
+        verify_release_signature(check.keys, task.package_signature, task.package_version, task.package_path, prehash);
+    if (check.verdict.verified) {
+        debug_log("[TamsaUpdate]: package signature verified, key %s \n", check.verdict.key_id.c_str());
+        return true;
+    }
+    debug_log("[TamsaUpdate]: package signature refused (%s): %s; package deleted \n", check.verdict.reason.c_str(),
+              check.verdict.detail.c_str());
+    // An unsigned package is never left where it could be started by hand or by a later run.
+    if (!platform::delete_file(task.package_path)) {
+        debug_log("[TamsaUpdate]: refused package %s cannot be deleted \n", task.package_path.c_str());
+    }
+    return false;
+}
+
+bool fetch_package(update_task& task, const std::string& encoded_url, transfer_limits limits, signature_check* check) {
+    signature_check compiled;
+    if (check == nullptr) {
+        compiled = compiled_signature_check();
+        check = &compiled;
+    }
     segment_downloader engine(encoded_url, encoded_url, task.package_path, task.progress_window,
                               download_flags{&task.progress_paused, &g_update_cancelled}, limits);
+    if (check->required) {
+        engine.take_signature_hash();
+    }
     if (!engine.download()) {
         return false;
     }
     // The digest taken while the package arrived spares reading it again.
-    if (!engine.package_digest().empty()) {
-        return package_digest_matches(task.package_md5, engine.package_digest());
+    const bool digest_ok = !engine.package_digest().empty()
+                               ? package_digest_matches(task.package_md5, engine.package_digest())
+                               : task.verify_package_md5();
+    if (!digest_ok) {
+        return false;
     }
-    return task.verify_package_md5();
+    return package_signature_accepted(task, *check, engine.package_signature_hash());
 }
 
 namespace {

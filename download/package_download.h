@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "download/release_signature.h"
 #include "download/segment_downloader.h"
 
 class update_task;
@@ -24,4 +25,25 @@ std::string package_path_for(const std::string& package_url);
 // ignoring case; a mismatch is logged with both digests.
 bool package_digest_matches(const std::string& expected_md5, const std::string& local_md5);
 
-bool fetch_package(update_task& task, const std::string& encoded_url, transfer_limits limits = {});
+// The release keys one attempt checks signatures against, and the outcome.
+// With no keys required no signature is checked and verdict stays empty.
+struct signature_check {
+    std::vector<release_key> keys;
+    bool required = false;
+    signature_verdict verdict;
+};
+// The check of the program's own build: its compiled keys, required when it
+// was built with any.
+signature_check compiled_signature_check();
+
+// check: the keys to check the package's signature against (nullptr: the
+// compiled ones). When keys are required, a package is ready only when
+// task.package_signature verifies under one of them for
+// task.package_version; otherwise it is deleted and the reason logged.
+bool fetch_package(update_task& task, const std::string& encoded_url, transfer_limits limits = {},
+                   signature_check* check = nullptr);
+
+// The signature step on its own, for a package already at task.package_path:
+// true when check.required is false, or the signature verifies. prehash: the
+// package's BLAKE2b-512 hash when taken while it arrived, else empty.
+bool package_signature_accepted(update_task& task, signature_check& check, const std::string& prehash);
