@@ -60,6 +60,7 @@ bool stream_digest::start(std::vector<std::string> paths, std::vector<std::uint6
     finishing_ = false;
     stopping_ = false;
     blake2b_.clear();
+    followers_.clear();
     followers_.push_back(std::make_unique<follower>(hash_kind::md5));
     // libsodium picks its fastest BLAKE2b for this processor here; without it the portable one still works.
     if (with_blake2b && sodium_init() >= 0) followers_.push_back(std::make_unique<follower>(hash_kind::blake2b));
@@ -69,7 +70,12 @@ bool stream_digest::start(std::vector<std::string> paths, std::vector<std::uint6
             f->thread = std::thread(&stream_digest::follow, this, std::ref(*f));
         }
     } catch (const std::system_error&) {
-        stop();
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            stopping_ = true;
+        }
+        end_threads();
+        followers_.clear();
         return false;
     }
     return true;
@@ -120,7 +126,6 @@ std::string stream_digest::finish(std::uint64_t total_bytes) {
         const bool whole = !f->failed && f->digested == total_bytes;
         (f->kind == hash_kind::md5 ? md5_text : blake2b_) = whole ? f->result : std::string();
     }
-    followers_.clear();
     return md5_text;
 }
 
@@ -133,7 +138,6 @@ void stream_digest::stop() {
         stopping_ = true;
     }
     end_threads();
-    followers_.clear();
 }
 
 stream_digest::progress_report stream_digest::progress() const {

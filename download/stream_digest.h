@@ -73,7 +73,8 @@ private:
         std::atomic<std::chrono::steady_clock::rep> busy_ticks{0};
     };
 
-    bool running() const { return !followers_.empty(); }
+    // True from start until finish or stop; the followers' figures stay for progress() until the next start.
+    bool running() const { return !followers_.empty() && followers_.front()->thread.joinable(); }
     void follow(follower& self);
     void report(follower& self, std::size_t done_segments, bool idle);
     void end_threads();
