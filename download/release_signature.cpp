@@ -189,7 +189,9 @@ std::string key_id_text(const std::array<unsigned char, 8>& key_id) {
         text += DIGITS[key_id[i - 1] >> 4];
         text += DIGITS[key_id[i - 1] & 0x0f];
     }
-    return text;
+    // minisign writes the number without leading zeros (and "0" for zero).
+    const std::size_t first = text.find_first_not_of('0');
+    return first == std::string::npos ? "0" : text.substr(first);
 }
 
 bool parse_release_key(std::string_view text, release_key& key) {

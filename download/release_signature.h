@@ -27,8 +27,8 @@ struct signature_verdict {
     std::string detail;
 };
 
-// The key id as minisign prints it: the 64-bit little-endian number in 16
-// uppercase hexadecimal digits.
+// The key id as minisign prints it in its key comment: the 64-bit
+// little-endian number in uppercase hexadecimal, without leading zeros.
 std::string key_id_text(const std::array<unsigned char, 8>& key_id);
 
 // Reads a public key as `minisign -G` writes it (an optional untrusted

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sodium.h>
 
+#include <array>
 #include <cstdlib>
 #include <map>
 
@@ -42,7 +43,9 @@ public:
         const std::string text = read_file(dir_.file(name + ".pub"));
         const std::string marker = "minisign public key ";
         const std::size_t at = text.find(marker);
-        return at == std::string::npos ? "" : text.substr(at + marker.size(), 16);
+        if (at == std::string::npos) return "";
+        const std::size_t start = at + marker.size();
+        return text.substr(start, text.find_first_not_of("0123456789ABCDEF", start) - start);
     }
     // The .minisig text of bytes, signed with the named key.
     std::string sign(const std::string& bytes, const std::string& key_name, const std::string& trusted_comment,
@@ -223,6 +226,23 @@ TEST(release_signature, keys_required_but_none_usable_refuses_every_package) {
     EXPECT_FALSE(got.ready);
     EXPECT_EQ(got.verdict.reason, "unknown-key");
     EXPECT_FALSE(got.package_left);
+}
+
+// Key ids read as minisign writes them, leading zeros dropped.
+TEST(release_signature, key_id_text_is_minisigns) {
+    struct id_case {
+        std::array<unsigned char, 8> bytes;  // as stored: little-endian
+        const char* text;
+    };
+    const id_case cases[] = {
+        {{0x7a, 0xd2, 0xc4, 0x3d, 0x29, 0xaf, 0x63, 0x1c}, "1C63AF293DC4D27A"},
+        {{0x22, 0xdf, 0xa1, 0x4a, 0xcc, 0xcd, 0x09, 0x0c}, "C09CDCC4AA1DF22"},
+        {{0x01, 0, 0, 0, 0, 0, 0, 0}, "1"},
+        {{0, 0, 0, 0, 0, 0, 0, 0}, "0"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(key_id_text(c.bytes), c.text);
+    }
 }
 
 // Public key files: what minisign writes, and what it does not.

@@ -123,7 +123,8 @@ if [ -n "$sign_key" ]; then
   minisign -S -s "$sign_key" -m "$package" -t "version=${signed_version:-$version}" </dev/null >/dev/null
   signature_member=", \"signature\": \"$(sed 's/\\/\\\\/g; s/"/\\"/g' "$package.minisig" | awk '{printf "%s\\n", $0}')\""
   key_id=$(sed -n '2p' "$package.minisig" | base64 -d 2>/dev/null | head -c 10 | tail -c 8 | od -An -tx1 |
-    tr -d ' \n' | sed 's/\(..\)/\1 /g' | awk '{for (i = NF; i > 0; i--) printf "%s", toupper($i)}')
+    tr -d ' \n' | sed 's/\(..\)/\1 /g' | awk '{for (i = NF; i > 0; i--) printf "%s", toupper($i)}' |
+    sed 's/^0*//; s/^$/0/')  # as minisign writes it: no leading zeros
   rm -f "$package.minisig"
   if [ "$tamper" = 1 ]; then
     # One byte near the end (padding), flipped in place.
