@@ -498,7 +498,16 @@ run_tampered() {
     fail "$name: no progress window"
     return
   fi
-  if ! box=$(wait_window "$updater_class" "$progress"); then
+  # The retry question: a third window of the updater, beside the hint and
+  # progress windows (which may both stay visible under it).
+  box=""
+  for _ in $(seq 1 300); do
+    box=$(xdotool search --onlyvisible --classname "$updater_class" 2>/dev/null |
+      grep -vx -e "$hint" -e "$progress" | head -n 1 || true)
+    [ -n "$box" ] && break
+    sleep 0.1
+  done
+  if [ -z "$box" ]; then
     fail "$name: no retry question after the tampered package"
     return
   fi
@@ -508,15 +517,28 @@ run_tampered() {
   if [ -e "$dir/app/sample-setup-2.0.bat" ]; then
     fail "$name: the refused package is still beside the updater"
   fi
-  xdotool key --window "$box" Escape
-  if ! wait_program_gone "$dir/updater.pattern" 30; then
-    fail "$name: the updater still runs after the retry was declined"
+  # Escape declines; the box must have the keyboard focus first. A key that
+  # went elsewhere (focus still moving) is sent again.
+  local attempt
+  for attempt in 1 2 3; do
+    xdotool windowactivate --sync "$box" >/dev/null 2>&1 || xdotool windowfocus "$box" >/dev/null 2>&1 || true
+    xdotool key --clearmodifiers Escape
+    # The product records its updater's end (its own command line names the
+    # updater, so a process search would find the product).
+    if wait_for_line_for "$record" '^updater exited' 5; then break; fi
+  done
+  if ! wait_for_line_for "$record" '^updater exited' 30; then
+    fail "$name: the updater still runs after the retry was declined; its windows:" \
+      "$(xdotool search --onlyvisible --classname "$updater_class" 2>/dev/null | tr '\n' ' ')(box $box)"
+    grep -a 'TamsaUpdate' "$dir/product.err" | tail -n 5 >&2
     return
   fi
   if [ -e "$dir/product/install.log" ] || [ "$(tr -d '\r' <"$dir/product/version.txt")" != 1.0 ]; then
     fail "$name: the tampered package was installed"
   elif grep -q '^quit' "$record"; then
     fail "$name: the product was asked to quit"
+  elif ! grep -qx 'updater exited 0' "$record"; then
+    fail "$name: $(grep '^updater exited' "$record")"
   else
     pass "$name: the signed updater refused a tampered package (signature refused, package deleted)," \
       "asked whether to retry, and installed nothing"
