@@ -7,8 +7,12 @@
 #  2. package_fetch's peak memory for a 1 MiB and a 1 GiB package;
 #  3. resume: a host that cuts every segment halfway on its first request,
 #     `package_fetch --retries 1`, the bytes it served; and the same with a
-#     file that changes (new ETag) between the attempts.
+#     file that changes (new ETag) between the attempts;
+#  4. the release signature's cost: package_fetch on the uncapped package
+#     without and with a minisign signature checked (key and signature made
+#     by minisign), alternating runs, medians and the per-pair ratio.
 # Usage: bench/download.sh [build-dir]   (default: build)
+# SIGNATURE_ONLY=1 runs only the fourth part (and needs only nginx and minisign).
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
@@ -20,7 +24,7 @@ UNCAPPED_MIB=${UNCAPPED_MIB:-256}
 RATE=${RATE:-8m}
 RUNS=${RUNS:-5}
 
-for tool in "$FETCH" "$NGINX" /usr/bin/time curl aria2c md5sum python3; do
+for tool in "$FETCH" "$NGINX" /usr/bin/time curl aria2c md5sum python3 minisign; do
   command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
 done
 
@@ -37,11 +41,14 @@ trap cleanup EXIT INT TERM
 
 mkdir -p "$WORK/www" "$WORK/out"
 echo "making packages in $WORK ..."
-head -c $((CAPPED_MIB * 1024 * 1024)) /dev/urandom > "$WORK/www/capped.bin"
+SIGNATURE_ONLY=${SIGNATURE_ONLY:-0}
 head -c $((UNCAPPED_MIB * 1024 * 1024)) /dev/urandom > "$WORK/www/uncapped.bin"
 head -c $((1024 * 1024)) /dev/urandom > "$WORK/www/small.bin"
-head -c $((1024 * 1024 * 1024)) /dev/urandom > "$WORK/www/large.bin"
-head -c $((CAPPED_MIB * 1024 * 1024)) /dev/urandom > "$WORK/www/changed.bin"
+if [ "$SIGNATURE_ONLY" != 1 ]; then
+  head -c $((CAPPED_MIB * 1024 * 1024)) /dev/urandom > "$WORK/www/capped.bin"
+  head -c $((1024 * 1024 * 1024)) /dev/urandom > "$WORK/www/large.bin"
+  head -c $((CAPPED_MIB * 1024 * 1024)) /dev/urandom > "$WORK/www/changed.bin"
+fi
 md5_of() { md5sum "$1" | cut -d' ' -f1; }
 
 source "$ROOT/bench/common.sh"
@@ -79,7 +86,13 @@ aria_run() {  # url md5: four connections, aria2c's own MD5 check
   rm -f "$WORK/out/aria.bin"
 }
 
-export -f fetch_run curl_run aria_run
+signed_run() {  # url md5: the same attempt with the release signature checked
+  "$FETCH" --pubkey "$WORK/release.pub" --signature "$WORK/uncapped.minisig" --version bench \
+    "$1" "$WORK/out/fetch.bin" "$2" | grep -q '^signature=verified ' || { echo "signature not verified" >&2; return 1; }
+  rm -f "$WORK/out/fetch.bin"
+}
+
+export -f fetch_run curl_run aria_run signed_run
 export FETCH WORK
 
 compare() {  # label url file
@@ -135,11 +148,37 @@ resume_case() {  # label mode: one package_fetch --retries 1 against the cutting
     "$1:" "$line" "$identical" "$served" "$(ratio "$served" "$size")"
 }
 
+# Without and with the signature, alternating, on the uncapped package.
+signature_cost() {
+  local url="http://127.0.0.1:$PORT/uncapped.bin" md5
+  md5=$(md5_of "$WORK/www/uncapped.bin")
+  minisign -G -W -p "$WORK/release.pub" -s "$WORK/release.key" </dev/null >/dev/null
+  minisign -S -s "$WORK/release.key" -m "$WORK/www/uncapped.bin" -x "$WORK/uncapped.minisig" -t "version=bench" \
+    </dev/null >/dev/null
+  rm -f "$WORK"/sig.*
+  fetch_run "$url" "$md5" > /dev/null 2>&1
+  signed_run "$url" "$md5"
+  for i in $(seq 1 "$RUNS"); do
+    timed sig.plain bash -c 'fetch_run "$0" "$1"' "$url" "$md5"
+    timed sig.signed bash -c 'signed_run "$0" "$1"' "$url" "$md5"
+  done
+  local p s
+  p=$(median $(cat "$WORK/sig.plain")); s=$(median $(cat "$WORK/sig.signed"))
+  printf '%-34s without %6.3fs  with signature %6.3fs  with/without %s  per-pair median %s\n' \
+    "signature, uncapped ${UNCAPPED_MIB} MiB:" "$p" "$s" "$(ratio "$s" "$p")" \
+    "$(pair_median "$WORK/sig.signed" "$WORK/sig.plain")"
+}
+
 start_nginx "$WORK" "$WORK/www" "$RATE" small.bin
 echo "nginx on 127.0.0.1:$PORT; medians of $RUNS alternating runs"
+if [ "$SIGNATURE_ONLY" = 1 ]; then
+  signature_cost
+  exit 0
+fi
 compare "capped $RATE/connection, ${CAPPED_MIB} MiB" "http://127.0.0.1:$PORT/limited/capped.bin" capped.bin
 compare "uncapped, ${UNCAPPED_MIB} MiB" "http://127.0.0.1:$PORT/uncapped.bin" uncapped.bin
 echo "peak memory of package_fetch: 1 MiB package $(peak_kib "http://127.0.0.1:$PORT/small.bin") KiB," \
      "1 GiB package $(peak_kib "http://127.0.0.1:$PORT/large.bin") KiB"
 resume_case "resume, every segment cut once" drop
 resume_case "resume, file changed (new ETag)" change
+signature_cost

@@ -18,6 +18,14 @@ find_package(ZLIB REQUIRED)
 find_package(jsoncpp CONFIG REQUIRED)
 # FreeType (with zlib) for the toolkit's own text renderer.
 find_package(Freetype REQUIRED)
+# libsodium, static, under the Linux build's pkg-config target name. Its
+# random source (never used for checking signatures) imports advapi32.
+find_library(TAMSA_SODIUM_LIBRARY NAMES libsodium.a REQUIRED)
+find_path(TAMSA_SODIUM_INCLUDE_DIR sodium.h REQUIRED)
+add_library(PkgConfig::SODIUM INTERFACE IMPORTED)
+target_include_directories(PkgConfig::SODIUM INTERFACE ${TAMSA_SODIUM_INCLUDE_DIR})
+target_compile_definitions(PkgConfig::SODIUM INTERFACE SODIUM_STATIC)
+target_link_libraries(PkgConfig::SODIUM INTERFACE ${TAMSA_SODIUM_LIBRARY} advapi32)
 # The same target name as the Linux build's pkg-config lookup, so that the
 # libraries link it alike.
 add_library(PkgConfig::JSONCPP INTERFACE IMPORTED)

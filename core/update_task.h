@@ -59,6 +59,11 @@ public:
     std::uint32_t quit_message_id = 0;
     platform::window_handle product_window = 0;
     std::string package_url;
+    // The answer's version and the chosen package's minisign signature (the
+    // whole .minisig text, empty when none came); checked only by a program
+    // built with release keys.
+    std::string package_version;
+    std::string package_signature;
     std::string package_path;
     platform::window_handle progress_window = 0;
     std::atomic<std::int32_t> package_state{package_none};

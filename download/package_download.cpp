@@ -29,6 +29,13 @@ std::string download_path_for(const std::string& package_path) {
     return module_dir() + DOWNLOAD_MARK + file_name_of(package_path);
 }
 
+signature_check compiled_signature_check() {
+    signature_check check;
+    check.keys = compiled_release_keys();
+    check.required = release_keys_compiled();
+    return check;
+}
+
 namespace {
 
 // The list of package names this program has put beside itself, one a line.
@@ -78,12 +85,36 @@ bool place_package(const std::string& download_path, const std::string& package_
     return true;
 }
 
+// The release signature of the downloaded file at path, when the program
+// was built with release keys. A refused file is deleted by the caller: an
+// unsigned package is never left where it could be started.
+bool package_signature_accepted(update_task& task, signature_check& check, const std::string& path,
+                                const std::string& prehash) {
+    check.verdict = {};
+    if (!check.required) {
+        return true;
+    }
+    check.verdict = verify_release_signature(check.keys, task.package_signature, task.package_version, path, prehash);
+    if (check.verdict.verified) {
+        debug_log("[TamsaUpdate]: package signature verified, key %s \n", check.verdict.key_id.c_str());
+        return true;
+    }
+    debug_log("[TamsaUpdate]: package signature refused (%s): %s; package deleted \n", check.verdict.reason.c_str(),
+              check.verdict.detail.c_str());
+    return false;
+}
+
 // How often an attempt starts again because the file changed under it.
 constexpr int CHANGED_FILE_ATTEMPTS = 3;
 
 }  // namespace
 
-bool fetch_package(update_task& task, const std::string& encoded_url, transfer_limits limits) {
+bool fetch_package(update_task& task, const std::string& encoded_url, transfer_limits limits, signature_check* check) {
+    signature_check compiled;
+    if (check == nullptr) {
+        compiled = compiled_signature_check();
+        check = &compiled;
+    }
     // The package arrives under a name of our own and takes its real name
     // only once it is complete and verified.
     const std::string name = file_name_of(task.package_path);
@@ -96,6 +127,9 @@ bool fetch_package(update_task& task, const std::string& encoded_url, transfer_l
     for (int attempt = 1; attempt <= CHANGED_FILE_ATTEMPTS; ++attempt) {
         segment_downloader engine(encoded_url, encoded_url, download_path, task.progress_window,
                                   download_flags{&task.progress_paused, &g_update_cancelled}, limits);
+        if (check->required) {
+            engine.take_signature_hash();
+        }
         ok = engine.download();
         if (!ok && engine.file_changed() && attempt < CHANGED_FILE_ATTEMPTS && !g_update_cancelled.load()) {
             debug_log("[TamsaUpdate]: the package changed during the download; starting again \n");
@@ -105,7 +139,8 @@ bool fetch_package(update_task& task, const std::string& encoded_url, transfer_l
             // The digest taken while the package arrived spares reading it again.
             std::string digest = engine.package_digest();
             if (digest.empty() && !task.package_md5.empty()) file_md5(download_path, digest);
-            ok = package_digest_matches(task.package_md5, digest);
+            ok = package_digest_matches(task.package_md5, digest) &&
+                 package_signature_accepted(task, *check, download_path, engine.package_signature_hash());
         }
         break;
     }

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "download/release_signature.h"
 #include "download/segment_downloader.h"
 
 class update_task;
@@ -34,4 +35,20 @@ std::string download_path_for(const std::string& package_path);
 // ignoring case; a mismatch is logged with both digests.
 bool package_digest_matches(const std::string& expected_md5, const std::string& local_md5);
 
-bool fetch_package(update_task& task, const std::string& encoded_url, transfer_limits limits = {});
+// The release keys one attempt checks signatures against, and the outcome.
+// With no keys required no signature is checked and verdict stays empty.
+struct signature_check {
+    std::vector<release_key> keys;
+    bool required = false;
+    signature_verdict verdict;
+};
+// The check of the program's own build: its compiled keys, required when it
+// was built with any.
+signature_check compiled_signature_check();
+
+// check: the keys to check the package's signature against (nullptr: the
+// compiled ones). When keys are required, a package is ready only when
+// task.package_signature verifies under one of them for
+// task.package_version; otherwise it is deleted and the reason logged.
+bool fetch_package(update_task& task, const std::string& encoded_url, transfer_limits limits = {},
+                   signature_check* check = nullptr);

@@ -270,7 +270,7 @@ void segment_downloader::start_digest() {
     for (const auto& sink : sinks_) {
         lengths.push_back(sink->ranged ? sink->expected : 0);
     }
-    if (!digest_.start(part_names_, lengths)) {
+    if (!digest_.start(part_names_, lengths, signature_hash_wanted_)) {
         return;  // the package's digest is then read from the joined file
     }
     for (const auto& sink : sinks_) {

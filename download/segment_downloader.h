@@ -75,6 +75,11 @@ public:
     // A range answer came from another version of the file than the probe's
     // (or than an earlier range's): the attempt failed and kept no parts.
     bool file_changed() const { return file_changed_; }
+    // Asks for the BLAKE2b-512 hash a release signature covers, taken beside
+    // the MD5 digest; call before download.
+    void take_signature_hash() { signature_hash_wanted_ = true; }
+    // That hash (64 bytes) when it covers the whole package, else empty.
+    const std::string& package_signature_hash() const { return package_signature_hash_; }
 
     const std::uint32_t segment_count = 4;
 
@@ -155,5 +160,7 @@ private:
     // Follows the part files while they grow; declared last so that it stops
     // before anything it reads goes away.
     std::string package_digest_;
+    bool signature_hash_wanted_ = false;
+    std::string package_signature_hash_;
     stream_digest digest_;
 };

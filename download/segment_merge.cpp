@@ -36,6 +36,7 @@ int segment_downloader::merge_segments() {
         if (digest_.wait_until_done_with(i)) (void)platform::delete_file(part_names_[i]);
     }
     package_digest_ = digest_.finish(merged_bytes_);
+    package_signature_hash_ = digest_.blake2b();
     for (const std::string& name : part_names_) {
         (void)platform::delete_file(name);  // a part never created simply fails here
     }

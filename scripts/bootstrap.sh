@@ -8,7 +8,7 @@ packages=(
   build-essential cmake pkg-config ninja-build
   clang libclang-rt-14-dev
   libcurl4-openssl-dev libssl-dev openssl curl
-  libjsoncpp-dev zlib1g-dev libstb-dev
+  libjsoncpp-dev zlib1g-dev libstb-dev libsodium-dev minisign
   libx11-dev libxext-dev libfreetype-dev libfontconfig-dev fonts-wqy-microhei
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   nginx-light xvfb openbox xdotool x11-utils x11-apps imagemagick aria2 procps python3 time bc

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Windows program with Debian's mingw-w64 cross compilers:
 # installs what is missing, builds libcurl (HTTP and HTTPS over Schannel),
-# jsoncpp and FreeType from Debian's source packages once (cached in
+# jsoncpp, FreeType and libsodium from Debian's source packages once (cached in
 # build-win32/deps/), then the program: build-win32/TamsaUpdate.exe.
 #   scripts/build-windows.sh                   the 32-bit program (as it ships)
 #   scripts/build-windows.sh --tests           the program and the test suites
@@ -40,6 +40,7 @@ curl_version=7.88.1-10+deb12u15
 jsoncpp_version=1.9.5-4
 freetype_version=2.12.1+dfsg-5+deb12u4
 httplib_version=0.11.4+ds-1+deb12u1
+sodium_version=1.0.18-1+deb12u1
 
 if [ -n "${TAMSA_WINDOWS_DEPS_CACHE:-}" ]; then
   deps=$TAMSA_WINDOWS_DEPS_CACHE/$host
@@ -54,7 +55,7 @@ debian_arch=${arch//_/-}
 packages=(
   g++-mingw-w64-$debian_arch-posix gcc-mingw-w64-$debian_arch-posix binutils-mingw-w64-$debian_arch
   mingw-w64-$debian_arch-dev libz-mingw-w64-dev
-  dpkg-dev cmake ninja-build pkg-config g++ zlib1g-dev googletest libstb-dev
+  dpkg-dev cmake ninja-build pkg-config g++ zlib1g-dev googletest libstb-dev make autoconf automake libtool
 )
 
 sudo_cmd() {
@@ -184,6 +185,24 @@ build_freetype() {
   touch "$stamp"
 }
 
+# libsodium for the release signatures (Ed25519, BLAKE2b), static, with its
+# own configure script (the source package has no CMake build, and Debian
+# makes the configure script at build time: autoreconf does it here).
+build_sodium() {
+  local stamp=$prefix/.sodium-$sodium_version src
+  [ -f "$stamp" ] && return 0
+  echo "build-windows: building libsodium $sodium_version"
+  src=$(fetch_source libsodium "$sodium_version")
+  [ -x "$src/configure" ] || (cd "$src" && autoreconf -fi >/dev/null 2>&1)
+  rm -rf "$deps/build/sodium"
+  mkdir -p "$deps/build/sodium"
+  (cd "$deps/build/sodium" &&
+    "$src/configure" --host="$host" --prefix="$prefix" --disable-shared --enable-static --disable-pie \
+      --disable-dependency-tracking CC="$host-gcc-posix" CFLAGS="-O2" >/dev/null &&
+    make -j "$jobs" >/dev/null && make install >/dev/null)
+  touch "$stamp"
+}
+
 # cpp-httplib for the test servers: the single header of the source package
 # (Debian's -dev package holds a header split from its compiled library).
 fetch_httplib() {
@@ -204,6 +223,7 @@ flock 8
 build_curl
 build_jsoncpp
 build_freetype
+build_sodium
 if [ "$with_tests" = ON ]; then fetch_httplib; fi
 flock -u 8
 exec 9>"$build_dir/.build.lock"

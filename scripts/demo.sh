@@ -3,6 +3,10 @@
 # starts TamsaUpdate, the local update service offers version 2.0.0, the hint
 # and progress windows appear, the package is downloaded in four ranges and
 # checked, the product is asked to quit and the installer brings up 2.0.0.
+# The release is signed with the sample's demo key (minisign) and the
+# updater is the one built with that key (build/signed/TamsaUpdate): it
+# installs the package only after verifying the signature, and says which
+# key it verified.
 #   scripts/demo.sh           on your display: you click through the windows
 #   scripts/demo.sh --auto    on a private display, clicked through by xdotool
 #   scripts/demo.sh --slow    the package host sends 2 MiB/s (watch the bar,
@@ -23,7 +27,7 @@ done
 
 scripts/bootstrap.sh
 cmake --preset ci -G Ninja >/dev/null
-cmake --build build -j "$(nproc)" --target TamsaUpdate update_service sample_product render_layout
+cmake --build build -j "$(nproc)" --target TamsaUpdate_signed update_service sample_product render_layout
 
 step() { printf '[%6.1f s] %s\n' "$(echo "$(date +%s.%N) - $started" | bc)" "$*"; }
 # Another demo or test on this machine never counts as a running updater.
@@ -59,7 +63,7 @@ fi
 # installer starts afterwards (the product again, now at the new version).
 product="$work/product"
 mkdir -p "$product"
-cp build/sample_product build/TamsaUpdate "$product/"
+cp build/sample_product build/signed/TamsaUpdate "$product/"
 echo 1.0.0 > "$product/version.txt"
 cat > "$product/restart.sh" <<EOF
 #!/bin/sh
@@ -69,8 +73,9 @@ chmod +x "$product/restart.sh"
 
 size=$((64 * 1024 * 1024))
 release=$(tools/sample_release/make_release.sh --out "$work/release" --product-dir "$product" \
-  --version 2.0.0 --from 1.0.0 --size "$size")
+  --version 2.0.0 --from 1.0.0 --size "$size" --sign-key tools/sample_release/demo_release.key)
 digest=$(echo "$release" | sed -n 's/^md5=//p')
+signing_key=$(echo "$release" | sed -n 's/^key=//p')
 rate_args=()
 [ "$slow" = 1 ] && rate_args=(--rate $((2 * 1024 * 1024)))
 build/update_service --answer "$work/release/answer.json" --packages "$work/release/packages" "${rate_args[@]}" \
@@ -80,7 +85,7 @@ for _ in $(seq 100); do grep -q '^port=' "$work/port" && break; sleep 0.05; done
 port=$(sed -n 's/^port=//p' "$work/port")
 [ -n "$port" ] || { echo "the update service did not start" >&2; exit 1; }
 printf '[UPDATE]\nhost=127.0.0.1:%s\n' "$port" > "$product/update.ini"
-step "update service on http://127.0.0.1:$port offers 2.0.0 ($((size / 1048576)) MiB, md5 $digest)$([ "$slow" = 1 ] && echo ', 2 MiB/s')"
+step "update service on http://127.0.0.1:$port offers 2.0.0 ($((size / 1048576)) MiB, md5 $digest, signed with key $signing_key)$([ "$slow" = 1 ] && echo ', 2 MiB/s')"
 
 # The product starts the updater beside itself, as a product team would.
 (cd "$product" && exec ./sample_product --version=1.0.0 --prod=SampleProduct --channel=sample \
@@ -157,6 +162,10 @@ else
 fi
 for _ in $(seq 1000); do [ -s "$product/install.log" ] && break; sleep 0.01; done
 install_after=$(printf '%.2f' "$(echo "$(date +%s.%N) - ${clicked:-$launched}" | bc)")
+verified=$(sed -n 's/^\[TamsaUpdate\]: package signature verified, key \([0-9A-F]*\).*/\1/p' "$work/updater.log")
+refused=$(sed -n 's/^\[TamsaUpdate\]: package signature refused \(.*\)/\1/p' "$work/updater.log")
+[ -n "$verified" ] && step "the updater verified the package's signature with key $verified"
+[ -n "$refused" ] && step "the updater refused the package's signature: $refused"
 if [ -s "$product/install.log" ]; then
   step "installer ran: $(head -1 "$product/install.log")"
 fi
@@ -170,7 +179,8 @@ got=$([ -n "$package" ] && md5sum "$package" | cut -d' ' -f1 || echo none)
 echo
 echo "Summary: the sample product ran version 1.0.0 and now has version $(cat "$product/version.txt");" \
   "the updater found 2.0.0 on http://127.0.0.1:$port, downloaded the $((size / 1048576)) MiB package" \
-  "(digest $got, announced $digest), asked the product to quit and started the installer, which" \
+  "(digest $got, announced $digest; signature verified with key ${verified:-none}), asked the product to quit" \
+  "and started the installer, which" \
   "$([ -s "$product/install.log" ] && echo "installed 2.0.0" || echo "did not run"); the whole run took" \
   "$(printf '%.1f' "$elapsed") s (the hint window came up ${hint_after} s after the start," \
   "the installer ran ${install_after} s after OK). The updater's log:"

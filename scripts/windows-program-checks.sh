@@ -19,6 +19,11 @@
 #    2 s after it when it ignores it), the installer writing the new
 #    version; and the update declined with Cancel. The product's record
 #    shows what the updater did to its window.
+# 5. A signed release changed on the way: the updater built with the sample
+#    release's key (signed/TamsaUpdate.exe) gets a package signed by
+#    minisign with one byte changed afterwards and its MD5 digest announced
+#    anew; it refuses the signature, deletes the package, asks whether to
+#    retry (Escape declines) and installs nothing.
 # TAMSA_WINE_SHOTS=DIR saves pictures of the product's window with the
 # updater's windows over it there.
 set -euo pipefail
@@ -450,5 +455,90 @@ run_update() {
 run_update accept obey ok
 run_update kill ignore ok
 run_update decline obey cancel
+
+# The signed updater and a tampered release: OK, then the retry question
+# instead of an install.
+run_tampered() {
+  local name=tampered dir=$e2e/tampered hint progress box product
+  local record=$dir/product.record signed_exe=$build_dir/signed/TamsaUpdate.exe
+  if [ ! -f "$signed_exe" ]; then
+    fail "$name: $signed_exe was not built"
+    return
+  fi
+  mkdir -p "$dir/app" "$dir/product"
+  cp "$signed_exe" "$dir/app/TamsaUpdate.exe"
+  cp "$build_dir/sample_product.exe" "$dir/product/SampleProduct.exe"
+  printf '1.0\r\n' >"$dir/product/version.txt"
+  printf '[UPDATE]\r\nis_test=1\r\nhost=127.0.0.1:%s\r\n' "$e2e_port" >"$dir/app/update.ini"
+  printf '%s\n' "$(win_path "$dir/app/TamsaUpdate.exe")" >"$dir/updater.pattern"
+  "$source_dir/tools/sample_release/make_release.sh" --out "$dir/release" --windows-dir "$(win_path "$dir/product")" \
+    --version 2.0 --from 1.0 --size 1500000 --sign-key "$source_dir/tools/sample_release/demo_release.key" \
+    --tamper >"$dir/release.out"
+  cp "$dir/release/packages/sample-setup-2.0.bat" "$e2e/www/packages/"
+  sed "s/{host}/127.0.0.1:$e2e_port/" "$dir/release/answer.json" >"$e2e/answer.json"
+  (cd "$dir/product" && WINEDEBUG=-all,+debugstr run_wine SampleProduct.exe --version=1.0 --prod="Sample Product" \
+    --channel=sample --updater="$(win_path "$dir/app/TamsaUpdate.exe")" --record="$(win_path "$record")" \
+    >"$dir/product.out" 2>"$dir/product.err") &
+  product=$!
+  pids+=($product)
+  if ! wait_for_line "$dir/product.out" '^window [0-9]' || ! hint=$(wait_window "$updater_class"); then
+    fail "$name: no product window or no hint window"
+    return
+  fi
+  sleep 0.5
+  xdotool mousemove --window "$hint" "${ok_button[@]}" click 1
+  if ! progress=$(wait_window "$updater_class" "$hint"); then
+    fail "$name: no progress window"
+    return
+  fi
+  # The retry question: a third window of the updater, beside the hint and
+  # progress windows (which may both stay visible under it).
+  box=""
+  for _ in $(seq 1 300); do
+    box=$(xdotool search --onlyvisible --classname "$updater_class" 2>/dev/null |
+      grep -vx -e "$hint" -e "$progress" | head -n 1 || true)
+    [ -n "$box" ] && break
+    sleep 0.1
+  done
+  if [ -z "$box" ]; then
+    fail "$name: no retry question after the tampered package"
+    return
+  fi
+  if ! grep -aq 'package signature refused (bad-signature)' "$dir/product.err"; then
+    fail "$name: no refusal in the log: $(grep -a 'TamsaUpdate' "$dir/product.err" | tail -n 3 | tr '\n' '|')"
+  fi
+  if [ -e "$dir/app/sample-setup-2.0.bat" ]; then
+    fail "$name: the refused package is still beside the updater"
+  fi
+  # Escape declines; the box must have the keyboard focus first. A key that
+  # went elsewhere (focus still moving) is sent again.
+  local attempt
+  for attempt in 1 2 3; do
+    xdotool windowactivate --sync "$box" >/dev/null 2>&1 || xdotool windowfocus "$box" >/dev/null 2>&1 || true
+    xdotool key --clearmodifiers Escape
+    # The product records its updater's end (its own command line names the
+    # updater, so a process search would find the product).
+    if wait_for_line_for "$record" '^updater exited' 5; then break; fi
+  done
+  if ! wait_for_line_for "$record" '^updater exited' 30; then
+    fail "$name: the updater still runs after the retry was declined; its windows:" \
+      "$(xdotool search --onlyvisible --classname "$updater_class" 2>/dev/null | tr '\n' ' ')(box $box)"
+    grep -a 'TamsaUpdate' "$dir/product.err" | tail -n 5 >&2
+    return
+  fi
+  if [ -e "$dir/product/install.log" ] || [ "$(tr -d '\r' <"$dir/product/version.txt")" != 1.0 ]; then
+    fail "$name: the tampered package was installed"
+  elif grep -q '^quit' "$record"; then
+    fail "$name: the product was asked to quit"
+  elif ! grep -qx 'updater exited 0' "$record"; then
+    fail "$name: $(grep '^updater exited' "$record")"
+  else
+    pass "$name: the signed updater refused a tampered package (signature refused, package deleted)," \
+      "asked whether to retry, and installed nothing"
+  fi
+  kill "$product" 2>/dev/null || true
+}
+
+run_tampered
 
 [ "$failures" -eq 0 ] || exit 1

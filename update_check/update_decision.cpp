@@ -44,8 +44,15 @@ bool read_entry(const Json::Value& element, const std::string& name, blockurl_en
     }
     const std::optional<std::string> range = read_text_member(element, "ver_range", name);
     if (!range) return false;
+    // The signature is text when present: a number or Boolean is no signature either.
+    const Json::Value& signature = element["signature"];
+    if (!signature.isNull() && !signature.isString()) {
+        log_bad_node(name + ".signature");
+        return false;
+    }
     entry.url = utf8_to_ansi(*url);
     entry.md5 = *md5;
+    entry.signature = signature.isString() ? signature.asString() : std::string();
     entry.type = type.asInt();
     const std::size_t dash = range->find('-');
     if (dash != std::string::npos) {
@@ -110,5 +117,7 @@ bool decide_update(const Json::Value& data, update_task& task, const std::string
     if (chosen == nullptr) return false;
     task.package_url = chosen->url;
     task.package_md5 = chosen->md5;
+    task.package_signature = chosen->signature;
+    task.package_version = *newest;
     return true;
 }

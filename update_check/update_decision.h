@@ -15,6 +15,7 @@ class update_task;
 struct blockurl_entry {
     std::string url;
     std::string md5;
+    std::string signature;
     std::string ver_from;
     std::string ver_to;
     std::int32_t type = 0;
@@ -24,7 +25,8 @@ struct blockurl_entry {
 using entry_table = std::map<std::string, blockurl_entry>;
 
 // Decides on the non-empty data object of a successful answer. True when a
-// package was chosen: package_url and package_md5 of the task are filled.
+// package was chosen: package_url, package_md5, package_signature and
+// package_version of the task are filled.
 // min_version is written whenever the product is out of date and data has
 // min_ver. response is the whole answer, for the log. An answer node of a
 // kind the answer never carries ends the decision with false and one log

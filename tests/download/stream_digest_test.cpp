@@ -4,6 +4,7 @@
 #include "download/stream_digest.h"
 
 #include <gtest/gtest.h>
+#include <sodium.h>
 
 #include "download/md5.h"
 #include "download/segment_plan.h"
@@ -13,6 +14,16 @@
 namespace {
 
 using namespace download_test;
+
+std::string blake2b_of(const std::string& bytes) {
+    std::string hash(crypto_generichash_BYTES_MAX, '\0');
+    if (sodium_init() < 0 ||
+        crypto_generichash(reinterpret_cast<unsigned char*>(hash.data()), hash.size(),
+                           reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), nullptr, 0) != 0) {
+        return "libsodium failed";
+    }
+    return hash;
+}
 
 // Appends bytes to a part file and reports the new size, as the engine does.
 void append_and_report(stream_digest& digest, const std::string& path, std::size_t segment, const std::string& bytes,
@@ -42,42 +53,47 @@ TEST(stream_digest, follows_the_segments_in_package_order) {
         {"a segment never finished", {0, 0, 1, 2, 2, 3, 3}, false, 0, false},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        temp_dir dir;
-        std::vector<std::string> paths;
-        std::vector<std::uint64_t> lengths;
-        for (std::size_t i = 0; i < plan.size(); ++i) {
-            paths.push_back(dir.file("part-" + std::to_string(i)));
-            lengths.push_back(plan[i].length());
-            write_file(paths.back(), "");
-        }
-        stream_digest digest;
-        ASSERT_TRUE(digest.start(paths, lengths));
-        std::vector<std::uint64_t> written(plan.size(), 0);
-        std::vector<int> pieces_done(plan.size(), 0);
-        for (const int segment : c.order) {
-            const auto& range = plan[static_cast<std::size_t>(segment)];
-            const std::uint64_t half = range.length() / 2;
-            const std::uint64_t from = pieces_done[segment] == 0 ? 0 : half;
-            const std::uint64_t to = pieces_done[segment] == 0 ? half : range.length();
-            ++pieces_done[segment];
-            append_and_report(digest, paths[segment], segment,
-                              package.substr(static_cast<std::size_t>(range.first + from), to - from),
-                              written[segment]);
-            if (c.restart_segment_1 && segment == 1 && pieces_done[1] == 2) {
-                write_file(paths[1], "");
-                written[1] = 0;
-                digest.restart(1);
-                append_and_report(digest, paths[1], 1,
-                                  package.substr(static_cast<std::size_t>(range.first), range.length()), written[1]);
+        for (const bool with_blake2b : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (with_blake2b ? ", with the signature's hash" : ""));
+            temp_dir dir;
+            std::vector<std::string> paths;
+            std::vector<std::uint64_t> lengths;
+            for (std::size_t i = 0; i < plan.size(); ++i) {
+                paths.push_back(dir.file("part-" + std::to_string(i)));
+                lengths.push_back(plan[i].length());
+                write_file(paths.back(), "");
             }
-        }
-        const std::string got = digest.finish(package.size() + c.total_delta);
-        EXPECT_EQ(got, c.digest_expected ? md5_of(package) : "");
-        if (c.digest_expected) {
-            // The running figures count each byte of the package once, a restart included.
-            EXPECT_EQ(digest.progress().digested, package.size());
-            EXPECT_GT(digest.progress().busy.count(), 0);
+            stream_digest digest;
+            ASSERT_TRUE(digest.start(paths, lengths, with_blake2b));
+            std::vector<std::uint64_t> written(plan.size(), 0);
+            std::vector<int> pieces_done(plan.size(), 0);
+            for (const int segment : c.order) {
+                const auto& range = plan[static_cast<std::size_t>(segment)];
+                const std::uint64_t half = range.length() / 2;
+                const std::uint64_t from = pieces_done[segment] == 0 ? 0 : half;
+                const std::uint64_t to = pieces_done[segment] == 0 ? half : range.length();
+                ++pieces_done[segment];
+                append_and_report(digest, paths[segment], segment,
+                                  package.substr(static_cast<std::size_t>(range.first + from), to - from),
+                                  written[segment]);
+                if (c.restart_segment_1 && segment == 1 && pieces_done[1] == 2) {
+                    write_file(paths[1], "");
+                    written[1] = 0;
+                    digest.restart(1);
+                    append_and_report(digest, paths[1], 1,
+                                      package.substr(static_cast<std::size_t>(range.first), range.length()),
+                                      written[1]);
+                }
+            }
+            const std::string got = digest.finish(package.size() + c.total_delta);
+            EXPECT_EQ(got, c.digest_expected ? md5_of(package) : "");
+            // The signature's hash is taken only when asked for, and only whole.
+            EXPECT_TRUE(digest.blake2b() == (with_blake2b && c.digest_expected ? blake2b_of(package) : ""));
+            if (c.digest_expected) {
+                // The running figures count each byte of the package once, a restart included.
+                EXPECT_EQ(digest.progress().digested, package.size());
+                EXPECT_GT(digest.progress().busy.count(), 0);
+            }
         }
     }
 }

@@ -192,7 +192,7 @@ class UpdateService:
     """The local update service with a sample release of the sample product."""
 
     def __init__(self, build_dir, work_dir, product_dir, version, from_version, min_version=None,
-                 size=4 * 1024 * 1024, rate=None, announced_md5=None):
+                 size=4 * 1024 * 1024, rate=None, announced_md5=None, sign=None):
         self.build_dir = build_dir
         self.release_dir = os.path.join(work_dir, "release")
         args = [os.path.join(SOURCE_DIR, "tools", "sample_release", "make_release.sh"), "--out", self.release_dir,
@@ -201,10 +201,17 @@ class UpdateService:
             args += ["--min", min_version]
         if announced_md5:
             args += ["--md5", announced_md5]
+        # "good": signed with the sample release's key by minisign; "tampered":
+        # the same, then one byte of the package changed and its MD5 announced.
+        if sign:
+            args += ["--sign-key", os.path.join(SOURCE_DIR, "tools", "sample_release", "demo_release.key")]
+            if sign == "tampered":
+                args.append("--tamper")
         out = subprocess.run(args, capture_output=True, text=True, check=True).stdout
         values = dict(line.split("=", 1) for line in out.split())
         self.package = values["package"]
         self.md5 = values["md5"]
+        self.key_id = values.get("key")
         self.rate = rate
         self.proc = None
         self.port = None

@@ -31,7 +31,7 @@ class Run:
 
     def __init__(self, build_dir, work, desktop, product_version="1.0.0", release_version="2.0.0",
                  min_version=None, ignore_quit=False, size=4 * 1024 * 1024, rate=None, announced_md5=None,
-                 hwnd=None):
+                 hwnd=None, sign=None):
         self.build_dir = build_dir
         self.work = work
         self.desktop = desktop
@@ -43,7 +43,11 @@ class Run:
             f.write(product_version + "\n")
         self.product_version = product_version
         self.service = UpdateService(build_dir, work, self.product_dir, release_version, product_version,
-                                     min_version=min_version, size=size, rate=rate, announced_md5=announced_md5)
+                                     min_version=min_version, size=size, rate=rate, announced_md5=announced_md5,
+                                     sign=sign)
+        # A signed release is offered to the updater built with its key.
+        self.updater_binary = os.path.join(build_dir, "signed", "TamsaUpdate") if sign else os.path.join(
+            build_dir, "TamsaUpdate")
         self.ignore_quit = ignore_quit
         self.hwnd = hwnd
         self.record_path = os.path.join(work, "product.record")
@@ -56,7 +60,7 @@ class Run:
 
     def __enter__(self):
         self.service.__enter__()
-        shutil.copy2(os.path.join(self.build_dir, "TamsaUpdate"), self.app_dir)
+        shutil.copy2(self.updater_binary, self.app_dir)
         with open(os.path.join(self.app_dir, "update.ini"), "w") as f:
             f.write(f"[UPDATE]\nis_test=1\nhost=127.0.0.1:{self.service.port}\n")
         self.start_product()
@@ -355,6 +359,29 @@ def retry_after(fault):
     return case
 
 
+def case_signed_install(run, shots):
+    run.start_updater()
+    accept(run)
+    expect(run.finish() == 0, "exit code")
+    expect_installed(run)
+    expect_log(run, r"package signature verified, key " + run.service.key_id)
+    expect_no_log(run, r"signature refused")
+
+
+def case_tampered_package_refused(run, shots):
+    run.start_updater()
+    accept(run)
+    run.desktop.wait_window(BOX, timeout=RUN_TIMEOUT)
+    expect_log(run, r"package signature refused \(bad-signature\)")
+    expect_no_log(run, r"Update File Md5")
+    package = os.path.join(run.app_dir, os.path.basename(run.service.package))
+    expect(not os.path.exists(package), "the refused package is still beside the updater")
+    run.answer_box("Escape")
+    expect(run.finish() == 0, "exit code")
+    expect_untouched(run)
+    expect_not_installed(run)
+
+
 def case_retry_declined(run, shots):
     run.service.hide_package()
     run.start_updater()
@@ -490,6 +517,8 @@ CASES = {
     "retry_after_404": (retry_after("404"), {}),
     "retry_after_bad_digest": (retry_after("digest"), {}),
     "retry_declined": (case_retry_declined, {}),
+    "signed_install": (case_signed_install, {"sign": "good", "rate": SLOW}),
+    "tampered_package_refused": (case_tampered_package_refused, {"sign": "tampered"}),
     "alt_f4_during_download": (case_alt_f4_during_download, {"rate": SLOW}),
     "alt_f4_on_hint": (case_alt_f4_on_hint, {}),
     "link_opens_page": (case_link_opens_page, {"rate": SLOW}),

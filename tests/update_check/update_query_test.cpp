@@ -351,6 +351,36 @@ TEST_F(get_file_hash_test, decision_picks_the_package) {
     }
 }
 
+// The chosen element's signature text travels to the task unchanged, with
+// the answer's version it must name; another element's signature does not.
+TEST_F(get_file_hash_test, decision_keeps_the_chosen_signature_and_version) {
+    struct case_row {
+        const char* name;
+        std::string data;
+        const char* signature;
+        const char* version;
+    };
+    const case_row cases[] = {
+        {"signature of the chosen element",
+         R"({"version":"2.0","blockurl":[{"url":"a","ver_range":"0.9-2.0","signature":"other"},)"
+         R"({"url":"b","ver_range":"1.0-2.0","signature":"untrusted comment: x\nRUQ\ntrusted comment: version=2.0\nAA==\n"}]})",
+         "untrusted comment: x\nRUQ\ntrusted comment: version=2.0\nAA==\n", "2.0"},
+        {"no signature", R"({"version":"2.0","blockurl":[{"url":"a","ver_range":"1.0-2.0"}]})", "", "2.0"},
+        {"null signature", R"({"version":"2.0","blockurl":[{"url":"a","ver_range":"1.0-2.0","signature":null}]})", "",
+         "2.0"},
+        {"version given as a number", R"({"version":3,"blockurl":[{"url":"a","ver_range":"1.0-3","signature":"s"}]})",
+         "s", "3"},
+    };
+    for (const auto& c : cases) {
+        const std::string body = "{\"code\":0,\"data\":" + c.data + "}";
+        auto task = make_task(L"1.0");
+        const check_result outcome = run(*task, {{200, body}});
+        EXPECT_TRUE(outcome.result) << c.name << "\n" << outcome.log;
+        EXPECT_EQ(task->package_signature, c.signature) << c.name;
+        EXPECT_EQ(task->package_version, c.version) << c.name;
+    }
+}
+
 // Answers whose nodes have kinds the service never sends end the check with
 // one line naming the node.
 TEST_F(get_file_hash_test, out_of_schema_answers_name_the_node) {
@@ -386,6 +416,10 @@ TEST_F(get_file_hash_test, out_of_schema_answers_name_the_node) {
         {with_element(R"({"type":{}})"), "data.blockurl[1].type"},
         {with_element(R"({"type":3000000000})"), "data.blockurl[1].type"},
         {with_element(R"({"type":-3000000000})"), "data.blockurl[1].type"},
+        {with_element(R"({"signature":5})"), "data.blockurl[1].signature"},
+        {with_element(R"({"signature":true})"), "data.blockurl[1].signature"},
+        {with_element(R"({"signature":["a"]})"), "data.blockurl[1].signature"},
+        {with_element(R"({"signature":{}})"), "data.blockurl[1].signature"},
     };
     for (const auto& c : cases) {
         auto task = make_task(L"1.0");

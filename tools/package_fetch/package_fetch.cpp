@@ -2,11 +2,17 @@
 // (segmented download, join, digest check on a worker thread, progress posted
 // to a window of the main thread) and prints one line of figures.
 //
-//   package_fetch [--retries N] URL TARGET_PATH [MD5]   exit 0 when the package is ready
-//   package_fetch --md5 FILE                            the file's digest and the time it took
+//   package_fetch [OPTIONS] URL TARGET_PATH [MD5]   exit 0 when the package is ready
+//   package_fetch --md5 FILE                        the file's digest and the time it took
 //
 // --retries N: a failed attempt is followed by up to N more, as the user's
 // Retry would; each keeps what the earlier ones wrote when the host allows.
+// --pubkey FILE (repeatable): release public keys (as `minisign -G` writes
+// them) to check the package's signature against instead of the program's
+// own; --signature FILE: the package's .minisig; --version V: the version it
+// is announced as. When keys are in effect a second line says
+// "signature=verified key=KEYID" or "signature=refused reason=WORD", and a
+// refused package is deleted and ends with a status other than 0.
 #include <curl/curl.h>
 
 #include <chrono>
@@ -14,8 +20,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "core/update_task.h"
 #include "download/md5.h"
@@ -61,9 +70,57 @@ int digest_only(const std::string& path) {
     return 0;
 }
 
-int fetch(const std::string& url, const std::string& target, const std::string& expected_md5, int retries) {
+struct options {
+    int retries = 0;
+    std::vector<std::string> pubkeys;
+    std::string signature_file;
+    std::string version;
+    std::vector<std::string> positional;
+};
+
+bool read_text_file(const std::string& path, std::string& text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream content;
+    content << in.rdbuf();
+    text = content.str();
+    return !in.bad();
+}
+
+// The keys given on the command line, or the program's own when none were.
+bool signature_check_for(const options& opts, signature_check& check) {
+    if (opts.pubkeys.empty()) {
+        check = compiled_signature_check();
+        return true;
+    }
+    check.required = true;
+    for (const std::string& path : opts.pubkeys) {
+        std::string text;
+        release_key key;
+        if (!read_text_file(path, text) || !parse_release_key(text, key)) {
+            std::fprintf(stderr, "package_fetch: %s is not a minisign public key\n", path.c_str());
+            return false;
+        }
+        check.keys.push_back(key);
+    }
+    return true;
+}
+
+int fetch(const options& opts) {
+    const std::string& url = opts.positional[0];
+    const std::string& target = opts.positional[1];
+    const int retries = opts.retries;
+    signature_check check;
+    if (!signature_check_for(opts, check)) {
+        return 2;
+    }
     update_task task;
-    task.package_md5 = expected_md5;
+    task.package_md5 = opts.positional.size() == 3 ? opts.positional[2] : "";
+    task.package_version = opts.version;
+    if (!opts.signature_file.empty() && !read_text_file(opts.signature_file, task.package_signature)) {
+        std::fprintf(stderr, "package_fetch: %s cannot be read\n", opts.signature_file.c_str());
+        return 2;
+    }
     task.package_path = target;
     progress_counter counter;
     task.progress_window = platform::register_window(&counter);
@@ -71,11 +128,11 @@ int fetch(const std::string& url, const std::string& target, const std::string& 
     const auto start = std::chrono::steady_clock::now();
     int attempts = 0;
     // The same attempts as the updater's worker: download, verify, store, post.
-    std::thread worker([&task, &attempts, url, retries] {
+    std::thread worker([&task, &attempts, &check, url, retries] {
         bool ok = false;
         while (!ok && attempts <= retries) {
             ++attempts;
-            ok = fetch_package(task, encoded_package_url(url));
+            ok = fetch_package(task, encoded_package_url(url), {}, &check);
         }
         task.package_state.store(ok ? package_ready : package_failed, std::memory_order_release);
         (void)platform::post_message(task.progress_window, WM_DOWNLOAD_DONE, ok ? 1 : 0, 0);
@@ -92,6 +149,15 @@ int fetch(const std::string& url, const std::string& target, const std::string& 
     std::printf("ok=%d bytes=%llu seconds=%.3f messages=%llu attempts=%d resumed=%llu\n", ready ? 1 : 0,
                 file_size_of(target), seconds, counter.progress_messages, attempts,
                 static_cast<unsigned long long>(resumed_bytes_total()));
+    if (check.required) {
+        if (check.verdict.verified) {
+            std::printf("signature=verified key=%s\n", check.verdict.key_id.c_str());
+        } else if (!check.verdict.reason.empty()) {
+            std::printf("signature=refused reason=%s\n", check.verdict.reason.c_str());
+        } else {
+            std::printf("signature=refused reason=not-downloaded\n");
+        }
+    }
     return ready ? 0 : 1;
 }
 
@@ -104,32 +170,50 @@ int parse_retries(const char* text) {
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: package_fetch [--retries N] URL TARGET_PATH [MD5]\n"
+                 "usage: package_fetch [--retries N] [--pubkey FILE]... [--signature FILE] [--version V]\n"
+                 "                     URL TARGET_PATH [MD5]\n"
                  "       package_fetch --md5 FILE\n");
     return 2;
 }
 
 }  // namespace
 
+// Options take their value from the next argument; the rest are positional.
+bool parse_options(int argc, char** argv, options& opts) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool has_value = i + 1 < argc;
+        if (arg == "--retries" && has_value) {
+            opts.retries = parse_retries(argv[++i]);
+            if (opts.retries < 0) return false;
+        } else if (arg == "--pubkey" && has_value) {
+            opts.pubkeys.emplace_back(argv[++i]);
+        } else if (arg == "--signature" && has_value) {
+            opts.signature_file = argv[++i];
+        } else if (arg == "--version" && has_value) {
+            opts.version = argv[++i];
+        } else if (arg.starts_with("--")) {
+            return false;
+        } else {
+            opts.positional.push_back(arg);
+        }
+    }
+    return opts.positional.size() == 2 || opts.positional.size() == 3;
+}
+
 int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--md5") == 0) {
         return digest_only(argv[2]);
     }
-    int retries = 0;
-    int first = 1;
-    if (argc > 2 && std::strcmp(argv[1], "--retries") == 0) {
-        retries = parse_retries(argv[2]);
-        first = 3;
-    }
-    const int rest = argc - first;
-    if (retries < 0 || (rest != 2 && rest != 3)) {
+    options opts;
+    if (!parse_options(argc, argv, opts)) {
         return usage();
     }
     if (curl_global_init(CURL_GLOBAL_ALL) != CURLE_OK) {
         std::fprintf(stderr, "curl_global_init failed\n");
         return 1;
     }
-    const int code = fetch(argv[first], argv[first + 1], rest == 3 ? argv[first + 2] : "", retries);
+    const int code = fetch(opts);
     curl_global_cleanup();
     return code;
 }

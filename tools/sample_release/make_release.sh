@@ -3,6 +3,7 @@
 # an installer package and the service's answer that offers it.
 #   make_release.sh --out DIR (--product-dir DIR | --windows-dir WINDIR)
 #                   --version V --from V0 [--min V] [--size BYTES] [--md5 HEX]
+#                   [--sign-key SECRET_KEY [--signed-version V] [--tamper]]
 # DIR/packages/sample-setup-V.sh is a real installer: started by the updater,
 # it writes V into the product's version.txt, appends a line to install.log
 # and, when the product folder has a restart.sh, starts it detached (so the
@@ -17,9 +18,20 @@
 # default V0; --md5 announces a wrong digest on purpose). The answer names
 # the service as {host}, which update_service fills in. Prints the package
 # path and its MD5 digest.
+# --sign-key: signs the package with minisign and that secret key (one
+# without a password, such as demo_release.key), with the trusted comment
+# "version=V" (--signed-version names another V on purpose), and puts the
+# signature into the answer's "signature". --tamper then changes one byte of
+# the signed package and announces the changed package's MD5 digest, as an
+# attacker on the way would. Also prints the signing key's id.
+#
+# demo_release.key is the demo's key only: it is public in this repository,
+# so a product that trusted it would install anyone's package. Never build a
+# product with demo_release.pub.
 set -euo pipefail
 
 out="" product_dir="" windows_dir="" version="" from="" min="" size=$((4 * 1024 * 1024)) md5_override=""
+sign_key="" signed_version="" tamper=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --out) out=$2 ;;
@@ -30,6 +42,9 @@ while [ $# -gt 0 ]; do
     --min) min=$2 ;;
     --size) size=$2 ;;
     --md5) md5_override=$2 ;;
+    --sign-key) sign_key=$2 ;;
+    --signed-version) signed_version=$2 ;;
+    --tamper) tamper=1; shift; continue ;;
     *) echo "make_release.sh: unknown option $1" >&2; exit 2 ;;
   esac
   shift 2
@@ -96,13 +111,37 @@ SCRIPT
 }
 
 if [ -n "$windows_dir" ]; then windows_package; else shell_package; fi
+
+# The signature as a JSON member: the .minisig text with its line feeds escaped
+# (base64 and the comments minisign writes hold no quote or backslash).
+signature_member=""
+if [ -n "$sign_key" ]; then
+  case "${signed_version:-$version}" in
+    *[!A-Za-z0-9._-]*) echo "make_release.sh: versions are letters, digits, '.', '_' and '-'" >&2; exit 2 ;;
+  esac
+  rm -f "$package.minisig"
+  minisign -S -s "$sign_key" -m "$package" -t "version=${signed_version:-$version}" </dev/null >/dev/null
+  signature_member=", \"signature\": \"$(sed 's/\\/\\\\/g; s/"/\\"/g' "$package.minisig" | awk '{printf "%s\\n", $0}')\""
+  key_id=$(sed -n '2p' "$package.minisig" | base64 -d 2>/dev/null | head -c 10 | tail -c 8 | od -An -tx1 |
+    tr -d ' \n' | sed 's/\(..\)/\1 /g' | awk '{for (i = NF; i > 0; i--) printf "%s", toupper($i)}' |
+    sed 's/^0*//; s/^$/0/')  # as minisign writes it: no leading zeros
+  rm -f "$package.minisig"
+  if [ "$tamper" = 1 ]; then
+    # One byte near the end (padding), flipped in place.
+    offset=$(( $(stat -c %s "$package") - 2 ))
+    byte=$(od -An -tu1 -j "$offset" -N1 "$package" | tr -d ' ')
+    printf "\\$(printf '%03o' $(( byte ^ 1 )))" | dd of="$package" bs=1 seek="$offset" conv=notrunc status=none
+  fi
+fi
+
 digest=$(md5sum "$package" | cut -d' ' -f1)
 announced=${md5_override:-$digest}
 
 name=$(basename "$package")
 cat > "$out/answer.json" <<JSON
 {"code": 0, "data": {"version": "$version", "min_ver": "$min",
- "blockurl": [{"url": "http://{host}/packages/$name", "md5": "$announced", "type": 1, "ver_range": "$from-$version"}]}}
+ "blockurl": [{"url": "http://{host}/packages/$name", "md5": "$announced", "type": 1, "ver_range": "$from-$version"$signature_member}]}}
 JSON
 echo "package=$package"
 echo "md5=$digest"
+if [ -n "$sign_key" ]; then echo "key=$key_id"; fi
