@@ -171,3 +171,14 @@ foreach(name dlg_base dlg_update dlg_hint_update run_sequence)
   target_compile_definitions(win32_${name}_tests PRIVATE TOOLKIT_SKIN_DIR="${CMAKE_SOURCE_DIR}/skin/")
   tamsa_windows_resources(win32_${name}_tests)
 endforeach()
+
+# The window base as a real Win32 window: the toolkit's native window and the
+# window base over the system's window procedure, caption handling and
+# message box. It shows windows of its own, so it takes its turn with the
+# window base's directory lock.
+tamsa_windows_test(win32_dlg_base_window_tests
+  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/windows/dlg_base_win32_test.cpp
+  LIBRARIES tamsa_core user32
+  LOCK win32_dlg_base_directory)
+target_compile_options(win32_dlg_base_window_tests PRIVATE -UNOUSER -UNOGDI)
+tamsa_windows_resources(win32_dlg_base_window_tests)
