@@ -149,9 +149,12 @@ endif()
 # of sixteen); each case still runs in a process of its own. The markup
 # fuzzer is not among them: it needs clang's fuzzing engine.
 file(GLOB win32_toolkit_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/toolkit/*_test.cpp)
+# The missing-glyph line is read from standard error, where the Linux build
+# logs; on Windows it goes to the debugger output.
 tamsa_windows_test(win32_toolkit_tests
   SOURCES ${win32_toolkit_sources}
-  LIBRARIES skinui tamsa_skin ZLIB::ZLIB GTest::gmock)
+  LIBRARIES skinui tamsa_skin ZLIB::ZLIB GTest::gmock
+  FILTER "-render_font_test.a_character_no_font_has_is_logged_once_per_font")
 target_include_directories(win32_toolkit_tests SYSTEM PRIVATE ${win32_stb_dir})
 target_compile_definitions(win32_toolkit_tests PRIVATE TOOLKIT_SKIN_DIR="${CMAKE_SOURCE_DIR}/skin/")
 tamsa_windows_resources(win32_toolkit_tests)
