@@ -327,10 +327,16 @@ public:
     // The system's own caption handling of a press, run once: its move loop.
     // It goes straight to the default procedure; sent to the window, the
     // press would reach the window's procedure again, which called this.
+    // The move starts only once the pointer has left the drag rectangle with
+    // the button held: a window manager's move (Wine hands it to one) would
+    // otherwise take the second press of a double-click.
     void begin_window_drag(window_handle window, point screen_point) override {
+        HWND hwnd = as_hwnd(window);
         (void)::ReleaseCapture();
-        (void)::DefWindowProcW(as_hwnd(window), WM_NCLBUTTONDOWN, HTCAPTION,
-                               MAKELPARAM(screen_point.x, screen_point.y));
+        if (!::DragDetect(hwnd, POINT{screen_point.x, screen_point.y})) return;  // a click
+        POINT now{};
+        if (!::GetCursorPos(&now)) now = POINT{screen_point.x, screen_point.y};
+        (void)::DefWindowProcW(hwnd, WM_NCLBUTTONDOWN, HTCAPTION, MAKELPARAM(now.x, now.y));
     }
     void minimize_window(window_handle window) override { (void)::ShowWindow(as_hwnd(window), SW_MINIMIZE); }
     int system_message_box(window_handle owner, const std::wstring& text, const std::wstring& caption,

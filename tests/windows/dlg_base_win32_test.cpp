@@ -172,8 +172,9 @@ TEST_F(dlg_base_win32, a_caption_double_click_maximises_and_restores) {
         << text_of(rect_of(hwnd)) << " is not the place before " << text_of(normal);
 }
 
-// A press on the caption reaches the window's procedure once and hands the
-// window to the system's move once; it never comes back to the procedure.
+// A press on the caption reaches the window's procedure once; the system's
+// move starts only past the drag rectangle (here the button is released at
+// once, so none starts) and the press never comes back to the procedure.
 TEST_F(dlg_base_win32, a_caption_press_reaches_the_window_once) {
     hint_like_window window;
     HWND hwnd = make(window);
