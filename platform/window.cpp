@@ -307,6 +307,9 @@ cursor_kind current_cursor() {
 void begin_window_drag(window_handle window, point screen_point) {
     backend().begin_window_drag(window, screen_point);
 }
+int system_message_box(window_handle owner, const std::wstring& text, const std::wstring& caption, std::uint32_t type) {
+    return backend().system_message_box(owner, text, caption, type);
+}
 void minimize_window(window_handle window) {
     backend().minimize_window(window);
 }

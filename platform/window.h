@@ -24,8 +24,12 @@ display_kind native_display();
 struct window_params {
     std::wstring class_name;
     std::wstring title;
-    window_handle owner = 0;        // WM_TRANSIENT_FOR on X11; may be another program's window
-    rect bounds;                    // screen position and size
+    window_handle owner = 0;  // WM_TRANSIENT_FOR on X11; may be another program's window
+    rect bounds;              // screen position and size
+    // CW_USEDEFAULT for the position or the size: the system places or sizes
+    // the window where it has such a default (Win32); bounds serve elsewhere.
+    bool default_position = false;
+    bool default_size = false;
     std::uint32_t class_style = 0;  // CS_DBLCLKS: double-clicks arrive as WM_LBUTTONDBLCLK
     std::uint32_t style = 0;        // WS_* bits, read back by window_style
     std::uint32_t ex_style = 0;     // WS_EX_* bits
@@ -33,8 +37,9 @@ struct window_params {
 
 enum class cursor_kind { arrow, hand };
 
-// Creates a hidden, undecorated window bound to handler. The handler gets
-// WM_NCCREATE and WM_CREATE before this returns. 0 on failure.
+// Creates an undecorated window bound to handler, hidden (on Win32 it is
+// created with the style as given, so WS_VISIBLE shows it at once). The
+// handler gets WM_NCCREATE and WM_CREATE before this returns. 0 on failure.
 window_handle create_window(const window_params& params, message_handler* handler);
 void destroy_window(window_handle window);
 bool is_window(window_handle window);
@@ -90,6 +95,12 @@ cursor_kind current_cursor();
 // Asks the window manager to move the window with the pointer (caption drag).
 void begin_window_drag(window_handle window, point screen_point);
 void minimize_window(window_handle window);
+
+// The system's own modal message box (MessageBoxW) where the display has one,
+// owned by owner: IDOK, IDCANCEL, IDRETRY..., 0 when it could not be shown,
+// and -1 on a display without one (X11, off-screen), where the toolkit
+// draws its own.
+int system_message_box(window_handle owner, const std::wstring& text, const std::wstring& caption, std::uint32_t type);
 
 // Milliseconds since an arbitrary start; the time stamp of events.
 std::uint64_t tick_count();

@@ -53,6 +53,10 @@ public:
 
     virtual void begin_window_drag(window_handle window, point screen_point) = 0;
     virtual void minimize_window(window_handle window) = 0;
+    // -1: this display has no message box of its own.
+    virtual int system_message_box(window_handle, const std::wstring&, const std::wstring&, std::uint32_t) {
+        return -1;
+    }
 };
 
 // The off-screen display (always available).

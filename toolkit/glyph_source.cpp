@@ -8,6 +8,8 @@
 #include FT_TRUETYPE_TABLES_H
 
 #include <algorithm>
+#include <cstdio>
+#include <string>
 
 #include "platform/debug_output.h"
 #include "platform/font_lookup.h"
@@ -178,8 +180,19 @@ const glyph& glyph_source::get(char32_t ch) {
     if (auto it = cache_.find(ch); it != cache_.end()) return it->second;
     FT_UInt index = 0;
     const impl::face_slot* slot = impl_->face_for(ch, index);
-    // A character no face has is drawn as the main face's missing-glyph box.
-    if (slot == nullptr) slot = &impl_->faces.front();
+    // A character no face has is drawn as the main face's missing-glyph box;
+    // the first such character of the font is logged.
+    if (slot == nullptr) {
+        slot = &impl_->faces.front();
+        if (!missing_logged_) {
+            missing_logged_ = true;
+            char code[16];
+            std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(ch));
+            platform::debug_output("[TamsaUpdate]: no installed font has " + std::string(code) + " (font \"" +
+                                   platform::wide_to_utf8(impl_->face_name) +
+                                   "\"); such characters are drawn as boxes\n");
+        }
+    }
     return cache_.emplace(ch, render_glyph(slot->face, index, slot->embolden, slot->oblique)).first->second;
 }
 

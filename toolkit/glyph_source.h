@@ -44,6 +44,7 @@ private:
 
     std::unique_ptr<impl> impl_;
     std::unordered_map<char32_t, glyph> cache_;
+    bool missing_logged_ = false;  // a character no installed font has was logged
     int ascent_ = 0;
     int descent_ = 0;
     int average_char_width_ = 0;

@@ -370,6 +370,11 @@ std::wstring from_gbk(std::string_view text) {
 }  // namespace
 
 int message_box(platform::window_handle owner, std::wstring_view text, std::wstring_view caption, unsigned type) {
+    // The system's own box where the display has one; the drawn box stands
+    // in for it elsewhere, and when the system's cannot be shown.
+    const int answer = platform::system_message_box(owner, std::wstring(text), std::wstring(caption), type);
+    if (answer > 0) return answer;
+    if (answer == 0) platform::debug_output("[TamsaUpdate]: the system's message box failed; drawn instead\n");
     message_box_window box(text, caption, type);
     return box.run(owner);
 }

@@ -1,5 +1,6 @@
-// Modal message boxes drawn by the toolkit in the skin's dark theme, with
-// the buttons and return values of the system's message boxes.
+// Modal message boxes: the system's own on a display that has them (Win32);
+// elsewhere drawn by the toolkit in the skin's dark theme, with the buttons
+// and return values of the system's message boxes.
 #pragma once
 
 #include <string>
@@ -21,7 +22,7 @@ int message_box(platform::window_handle owner, std::wstring_view text, std::wstr
 // The same with text and caption in code page 936 (GBK).
 int message_box_a(platform::window_handle owner, std::string_view text, std::string_view caption, unsigned type);
 
-// The innermost box open on this thread, or 0.
+// The innermost drawn box open on this thread, or 0.
 platform::window_handle current_message_box();
 // The text an open box shows (as given, before wrapping); empty for a
 // window that is no open box.

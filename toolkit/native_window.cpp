@@ -47,7 +47,8 @@ procedure_handler& procedure() {
     return handler;
 }
 
-// Where a window goes without a size or position of its own.
+// Where a window goes without a size or position of its own, on a display
+// that has no default place of its own.
 constexpr platform::rect DEFAULT_BOUNDS{0, 0, 320, 240};
 
 platform::rect creation_bounds(int x, int y, int width, int height) {
@@ -181,6 +182,8 @@ platform::window_handle native_window::create(platform::window_handle parent, co
     params.title = text;
     params.owner = parent;
     params.bounds = creation_bounds(x, y, width, height);
+    params.default_position = x == CW_USEDEFAULT || y == CW_USEDEFAULT;
+    params.default_size = width == CW_USEDEFAULT || height == CW_USEDEFAULT;
     params.class_style = classes()[params.class_name].style;
     params.style = style;
     params.ex_style = ex_style;

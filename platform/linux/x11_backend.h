@@ -25,6 +25,10 @@ namespace platform::x11 {
 // defaults: GetDoubleClickTime, SM_CXDOUBLECLK).
 inline constexpr Time DOUBLE_CLICK_MS = 500;
 inline constexpr int DOUBLE_CLICK_BOX = 4;
+// A press on the caption hands the window to the window manager's move only
+// once the pointer has travelled this far with the button held (Windows'
+// SM_CXDRAG): a click or the first press of a double-click never starts it.
+inline constexpr int DRAG_THRESHOLD = 4;
 // _NET_WM_MOVERESIZE direction "move", and _NET_WM_STATE actions.
 inline constexpr long MOVERESIZE_MOVE = 8;
 inline constexpr long STATE_REMOVE = 0;
@@ -66,12 +70,14 @@ struct x11_window {
     Cursor cursor = 0;
     GC gc = nullptr;
     std::unique_ptr<surface> pixels;
-    // The last left press, for double-clicks, and whether it went to the
-    // window manager as a caption drag (its release is then not ours).
+    // The last left press, for double-clicks; whether it was on the caption
+    // (its release is then no client input), and whether it may still
+    // become the window manager's move once the pointer travels.
     Time last_press_time = 0;
     point last_press;
     bool last_press_caption = false;
-    bool press_is_drag = false;
+    bool press_on_caption = false;
+    bool drag_pending = false;
 };
 
 // The backend behind platform/window.h on X11, and the event source that

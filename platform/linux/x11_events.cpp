@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <optional>
 
 #include "platform/debug_output.h"
 #include "platform/linux/x11_backend.h"
@@ -192,15 +194,16 @@ void x11_backend::on_button(const XButtonEvent& event, bool press) {
     if (event.state & ControlMask) keys |= MK_CONTROL;
     if (event.button == Button1) {
         if (press) return on_left_press(window, event);
-        bool drag = false;
+        bool caption = false;
         {
             std::lock_guard lock(mutex_);
             x11_window* w = find(window);
             if (w == nullptr) return;
-            drag = w->press_is_drag;
-            w->press_is_drag = false;
+            caption = w->press_on_caption;
+            w->press_on_caption = false;
+            w->drag_pending = false;
         }
-        if (!drag) book_.post_input(window, WM_LBUTTONUP, keys, client_point);
+        if (!caption) book_.post_input(window, WM_LBUTTONUP, keys, client_point);
         return;
     }
     if (event.button == Button3) {
@@ -215,7 +218,8 @@ void x11_backend::on_button(const XButtonEvent& event, bool press) {
 }
 
 // A left press asks the window what lies there (WM_NCHITTEST with the
-// screen point). The caption starts the window manager's move, and a
+// screen point). A press on the caption becomes the window manager's move
+// once the pointer travels past the drag threshold (on_motion), and a
 // double-click on it maximises or restores; a handler that does not answer
 // (0) gets the press as client input, as the default procedure would say.
 void x11_backend::on_left_press(window_handle window, const XButtonEvent& event) {
@@ -238,7 +242,8 @@ void x11_backend::on_left_press(window_handle window, const XButtonEvent& event)
         w->last_press_time = double_click ? 0 : event.time;
         w->last_press = here;
         w->last_press_caption = caption;
-        w->press_is_drag = caption && !double_click;
+        w->press_on_caption = caption;
+        w->drag_pending = caption && !double_click;
         maximized = w->maximized;
         class_style = w->class_style;
     }
@@ -246,8 +251,6 @@ void x11_backend::on_left_press(window_handle window, const XButtonEvent& event)
         if (double_click) {
             book_.post_input(window, WM_SYSCOMMAND, maximized ? SC_RESTORE : SC_MAXIMIZE,
                              make_point_lparam(event.x_root, event.y_root));
-        } else {
-            begin_window_drag(window, {event.x_root, event.y_root});
         }
         return;
     }
@@ -263,10 +266,26 @@ void x11_backend::on_left_press(window_handle window, const XButtonEvent& event)
 void x11_backend::on_motion(const XMotionEvent& event) {
     const window_handle window = event.window;
     if (!book_.enabled(window)) return;
+    std::optional<point> drag_from;
     {
         std::lock_guard lock(mutex_);
-        if (find(window) == nullptr) return;
+        x11_window* w = find(window);
+        if (w == nullptr) return;
         pointer_window_ = window;
+        if (w->drag_pending && (event.state & Button1Mask) != 0 &&
+            (std::abs(event.x_root - w->last_press.x) >= DRAG_THRESHOLD ||
+             std::abs(event.y_root - w->last_press.y) >= DRAG_THRESHOLD)) {
+            w->drag_pending = false;
+            // The travelled press is no first click of a double-click.
+            w->last_press_time = 0;
+            drag_from = w->last_press;
+        }
+    }
+    // The move starts from the press point, so the window keeps the spot
+    // that was grabbed under the pointer.
+    if (drag_from) {
+        begin_window_drag(window, *drag_from);
+        return;
     }
     const lresult handled =
         send_message(window, WM_SETCURSOR, window, static_cast<lparam>(HTCLIENT | (WM_MOUSEMOVE << 16)));

@@ -1,16 +1,19 @@
 // Font files on Windows: the system's font folder and the installed-font list
 // of the registry, with the Chinese faces that stand in when the named one is
-// missing. Answers are kept for the process.
+// missing, and after them any other font file of the folder. Answers for the
+// system's folder are kept for the process.
 #include "platform/font_lookup.h"
 
 #include <shlobj.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <tuple>
 
 #include "platform/text.h"
+#include "platform/win32/font_folder.h"
 
 namespace platform {
 namespace {
@@ -41,7 +44,10 @@ const known_family KNOWN_FAMILIES[] = {
 
 // The product's texts are Chinese, so the stand-ins begin with the Chinese
 // faces, in the order of KNOWN_FAMILIES.
-inline constexpr std::size_t MAX_FALLBACK_FILES = 16;
+// A prefix or a trimmed system may have none of them: then every other font
+// file of the folder stands in, and the toolkit takes the first that has the
+// character.
+inline constexpr std::size_t MAX_FALLBACK_FILES = 64;
 
 bool same_name(const std::wstring& a, const wchar_t* b) {
     return ::CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, a.c_str(), -1, b, -1) == CSTR_EQUAL;
@@ -168,21 +174,36 @@ const std::wstring& cached_fonts_folder() {
     return folder;
 }
 
-void list_fallbacks(bool bold, resolution& entry) {
+bool has_font_extension(const std::wstring& name) {
+    const std::size_t dot = name.rfind(L'.');
+    if (dot == std::wstring::npos) return false;
+    const std::wstring extension = name.substr(dot);
+    for (const wchar_t* known : {L".ttf", L".ttc", L".otf", L".otc"}) {
+        if (same_name(extension, known)) return true;
+    }
+    return false;
+}
+
+void list_fallbacks(const std::wstring& folder, bool bold, resolution& entry) {
     entry.fallbacks_listed = true;
     for (const known_family& family : KNOWN_FAMILIES) {
         if (entry.fallbacks.size() >= MAX_FALLBACK_FILES) break;
         font_file file;
-        if (family_file(cached_fonts_folder(), family, bold, file)) entry.fallbacks.push_back(file);
+        if (family_file(folder, family, bold, file)) entry.fallbacks.push_back(file);
+    }
+    for (const font_file& file : font_files_in_folder(folder)) {
+        if (entry.fallbacks.size() >= MAX_FALLBACK_FILES) break;
+        const bool listed = std::any_of(entry.fallbacks.begin(), entry.fallbacks.end(), [&](const font_file& f) {
+            return same_name(narrow_to_wide(f.path), narrow_to_wide(file.path).c_str());
+        });
+        if (!listed) entry.fallbacks.push_back(file);
     }
 }
 
 // The named face from the registry or the table; else the first stand-in,
 // as a font matcher offers a substitute for a face that is not installed.
-resolution& resolve_locked(const std::wstring& face, bool bold, bool italic) {
-    resolution& entry = resolutions()[{face, bold, italic}];
-    if (entry.found) return entry;
-    const std::wstring& folder = cached_fonts_folder();
+void resolve_in(const std::wstring& folder, const std::wstring& face, bool bold, resolution& entry) {
+    if (entry.found) return;
     if (!face.empty()) {
         entry.found =
             registry_file(folder, face, bold, entry.main) || (bold && registry_file(folder, face, false, entry.main));
@@ -190,20 +211,57 @@ resolution& resolve_locked(const std::wstring& face, bool bold, bool italic) {
         if (!entry.found && family != nullptr) entry.found = family_file(folder, *family, bold, entry.main);
     }
     if (!entry.found) {
-        if (!entry.fallbacks_listed) list_fallbacks(bold, entry);
+        if (!entry.fallbacks_listed) list_fallbacks(folder, bold, entry);
         if (!entry.fallbacks.empty()) {
             entry.main = entry.fallbacks.front();
             entry.found = true;
         }
     }
-    return entry;
 }
 
 }  // namespace
 
+std::vector<font_file> font_files_in_folder(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found{};
+    HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return {};
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && has_font_extension(found.cFileName)) {
+            names.emplace_back(found.cFileName);
+        }
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);  // result ignored: the listing is complete
+    // A stable order, whatever order the file system lists them in.
+    std::sort(names.begin(), names.end(), [](const std::wstring& a, const std::wstring& b) {
+        return ::CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, a.c_str(), -1, b.c_str(), -1) == CSTR_LESS_THAN;
+    });
+    std::vector<font_file> files;
+    for (const std::wstring& name : names) {
+        font_file file;
+        if (usable_file(full_path(folder, name), 0, file)) files.push_back(file);
+    }
+    return files;
+}
+
+bool find_font_file_in(const std::wstring& folder, const std::wstring& face, bool bold, font_file& out) {
+    resolution entry;
+    resolve_in(folder, face, bold, entry);
+    if (!entry.found) return false;
+    out = entry.main;
+    return true;
+}
+
+std::vector<font_file> fallback_font_files_in(const std::wstring& folder, bool bold) {
+    resolution entry;
+    list_fallbacks(folder, bold, entry);
+    return entry.fallbacks;
+}
+
 bool find_font_file(const std::wstring& face, bool bold, bool italic, font_file& out) {
     std::lock_guard lock(lookup_lock());
-    const resolution& entry = resolve_locked(face, bold, italic);
+    resolution& entry = resolutions()[{face, bold, italic}];
+    resolve_in(cached_fonts_folder(), face, bold, entry);
     if (!entry.found) return false;
     out = entry.main;
     return true;
@@ -215,7 +273,7 @@ std::vector<font_file> fallback_font_files(const std::wstring& face, bool bold, 
     (void)ch;
     std::lock_guard lock(lookup_lock());
     resolution& entry = resolutions()[{face, bold, italic}];
-    if (!entry.fallbacks_listed) list_fallbacks(bold, entry);
+    if (!entry.fallbacks_listed) list_fallbacks(cached_fonts_folder(), bold, entry);
     return entry.fallbacks;
 }
 

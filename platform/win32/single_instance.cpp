@@ -15,8 +15,22 @@ struct single_instance::state {
     }
 };
 
+namespace {
+
+// TAMSA_INSTANCE_SCOPE, when set, makes a marker of its own, so that test
+// runs in one Wine prefix never meet each other's updaters; a normal start
+// has no scope.
+std::wstring scoped_name(const std::wstring& name) {
+    wchar_t scope[128] = {};
+    const DWORD length = ::GetEnvironmentVariableW(L"TAMSA_INSTANCE_SCOPE", scope, 128);
+    if (length == 0 || length >= 128) return name;
+    return name + L"@" + scope;
+}
+
+}  // namespace
+
 single_instance::single_instance(const std::wstring& name) {
-    HANDLE event = ::CreateEventW(nullptr, TRUE, FALSE, name.c_str());
+    HANDLE event = ::CreateEventW(nullptr, TRUE, FALSE, scoped_name(name).c_str());
     // Read at once: any later call may change the thread's last error.
     const DWORD error = ::GetLastError();
     if (event != nullptr && error == ERROR_ALREADY_EXISTS) {

@@ -154,6 +154,13 @@ LRESULT dispatch_to(HWND hwnd, win32_window* record, UINT id, WPARAM w, LPARAM l
             const lresult hit = handler->handle_message(window, id, w, l);
             return hit != HTNOWHERE ? hit : ::DefWindowProcW(hwnd, id, w, l);
         }
+        case WM_NCLBUTTONDOWN:
+        case WM_NCLBUTTONDBLCLK:
+            // The window's default procedure already did the caption's part
+            // (begin_window_drag runs the system's move once; a double-click
+            // maximises or restores through WM_SYSCOMMAND). The system's
+            // default again would start a second move, or undo the maximise.
+            return handler->handle_message(window, id, w, l);
         case WM_SYSCOMMAND:
             if ((w & 0xFFF0) == SC_CLOSE) return handler->handle_message(window, id, w, l);
             (void)handler->handle_message(window, id, w, l);
@@ -197,10 +204,16 @@ public:
         if (!register_class(params.class_name, params.class_style)) return 0;
         bool bound = false;
         auto* record = new win32_window{handler, &params, &bound, params.style};
+        // The window is created as asked: its own style, and the system's
+        // default place and size where the caller left them to the system.
         const rect& b = params.bounds;
-        HWND hwnd = ::CreateWindowExW(params.ex_style, params.class_name.c_str(), params.title.c_str(),
-                                      native_style(params.style), b.left, b.top, b.width(), b.height(),
-                                      as_hwnd(params.owner), nullptr, ::GetModuleHandleW(nullptr), record);
+        const int x = params.default_position ? CW_USEDEFAULT : b.left;
+        const int y = params.default_position ? CW_USEDEFAULT : b.top;
+        const int width = params.default_size ? CW_USEDEFAULT : b.width();
+        const int height = params.default_size ? CW_USEDEFAULT : b.height();
+        HWND hwnd =
+            ::CreateWindowExW(params.ex_style, params.class_name.c_str(), params.title.c_str(), params.style, x, y,
+                              width, height, as_hwnd(params.owner), nullptr, ::GetModuleHandleW(nullptr), record);
         if (hwnd == nullptr) {
             // A bound record went with WM_NCDESTROY; an unbound one is ours.
             if (!bound) delete record;
@@ -311,12 +324,25 @@ public:
     }
     cursor_kind current_cursor() override { return g_cursor; }
 
-    // The system's own move loop, as a press on a caption starts it.
+    // The system's own caption handling of a press, run once: its move loop.
+    // It goes straight to the default procedure; sent to the window, the
+    // press would reach the window's procedure again, which called this.
+    // The move starts only once the pointer has left the drag rectangle with
+    // the button held: a window manager's move (Wine hands it to one) would
+    // otherwise take the second press of a double-click.
     void begin_window_drag(window_handle window, point screen_point) override {
+        HWND hwnd = as_hwnd(window);
         (void)::ReleaseCapture();
-        (void)::SendMessageW(as_hwnd(window), WM_NCLBUTTONDOWN, HTCAPTION, MAKELPARAM(screen_point.x, screen_point.y));
+        if (!::DragDetect(hwnd, POINT{screen_point.x, screen_point.y})) return;  // a click
+        POINT now{};
+        if (!::GetCursorPos(&now)) now = POINT{screen_point.x, screen_point.y};
+        (void)::DefWindowProcW(hwnd, WM_NCLBUTTONDOWN, HTCAPTION, MAKELPARAM(now.x, now.y));
     }
     void minimize_window(window_handle window) override { (void)::ShowWindow(as_hwnd(window), SW_MINIMIZE); }
+    int system_message_box(window_handle owner, const std::wstring& text, const std::wstring& caption,
+                           std::uint32_t type) override {
+        return ::MessageBoxW(as_hwnd(owner), text.c_str(), caption.c_str(), type);
+    }
 
 private:
     static rect monitor_info(window_handle window, bool work) {

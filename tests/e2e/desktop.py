@@ -192,11 +192,14 @@ class UpdateService:
     """The local update service with a sample release of the sample product."""
 
     def __init__(self, build_dir, work_dir, product_dir, version, from_version, min_version=None,
-                 size=4 * 1024 * 1024, rate=None, announced_md5=None, sign=None):
+                 size=4 * 1024 * 1024, rate=None, announced_md5=None, sign=None, windows_dir=None):
         self.build_dir = build_dir
         self.release_dir = os.path.join(work_dir, "release")
+        # The Windows product's installer is a batch file that writes into
+        # the product's folder by its Windows path.
+        where = ["--windows-dir", windows_dir] if windows_dir else ["--product-dir", product_dir]
         args = [os.path.join(SOURCE_DIR, "tools", "sample_release", "make_release.sh"), "--out", self.release_dir,
-                "--product-dir", product_dir, "--version", version, "--from", from_version, "--size", str(size)]
+                *where, "--version", version, "--from", from_version, "--size", str(size)]
         if min_version:
             args += ["--min", min_version]
         if announced_md5:

@@ -468,6 +468,76 @@ TEST_F(x11_display, a_caption_drag_moves_the_window_under_openbox) {
     EXPECT_FALSE(handler.received(WM_LBUTTONDOWN)) << "a caption press is no client press";
 }
 
+// A caption press is the window manager's move only once the pointer has
+// travelled past the drag threshold with the button held: a shorter travel
+// leaves the window where it was, a longer one carries it by the whole way.
+TEST_F(x11_display, a_caption_press_moves_the_window_only_past_the_drag_threshold) {
+    struct travel_case {
+        const char* name;
+        int dx;
+        int dy;
+        bool moves;
+    };
+    const travel_case cases[] = {
+        {"no travel", 0, 0, false}, {"a pixel's tremble", 1, -1, false}, {"just short of the threshold", 3, 3, false},
+        {"across", 40, 0, true},    {"down and left", -30, 25, true},
+    };
+    for (const travel_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        recording_handler& handler = make_handler();
+        const rect start{200, 150, 500, 350};
+        const window_handle window = show_new_window(handler, start);
+        ASSERT_NE(window, 0u);
+        const int x = 260;
+        const int y = 160;
+        // Half the travel first: a window manager that already moves the
+        // window follows every step.
+        ASSERT_TRUE(
+            xdotool({"mousemove", std::to_string(x), std::to_string(y), "mousedown", "1", "sleep", "0.2", "mousemove",
+                     std::to_string(x + c.dx / 2), std::to_string(y + c.dy / 2), "sleep", "0.2", "mousemove",
+                     std::to_string(x + c.dx), std::to_string(y + c.dy), "sleep", "0.3", "mouseup", "1"}));
+        const rect expected =
+            c.moves ? rect{start.left + c.dx, start.top + c.dy, start.right + c.dx, start.bottom + c.dy} : start;
+        if (c.moves) {
+            EXPECT_TRUE(pump_until([&] { return window_rect(window) == expected; }));
+        } else {
+            pump_for(std::chrono::milliseconds(300));
+        }
+        const rect now = window_rect(window);
+        EXPECT_EQ(now, expected) << now.left << "," << now.top << " " << now.width() << "x" << now.height();
+        EXPECT_FALSE(handler.received(WM_LBUTTONDOWN)) << "a caption press is no client press";
+        EXPECT_FALSE(handler.received(WM_LBUTTONUP)) << "a caption release is no client release";
+        destroy_window(window);
+        windows_.pop_back();
+        pump_for(std::chrono::milliseconds(100));
+    }
+}
+
+// Double-clicks in quick succession, as a person tries them: every pair
+// maximises or restores; none is lost to a move begun by its first press.
+TEST_F(x11_display, caption_double_clicks_in_a_row_each_maximise_or_restore) {
+    recording_handler& handler = make_handler();
+    const rect normal{200, 150, 500, 350};
+    const window_handle window = show_new_window(handler, normal, 0, CS_DBLCLKS);
+    ASSERT_NE(window, 0u);
+    const rect work = work_area_near(window);
+    ASSERT_FALSE(work.empty());
+    for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE(round);
+        const bool maximise = round % 2 == 0;
+        const rect place = maximise ? normal : work;
+        const std::string x = std::to_string(place.left + 60);
+        const std::string y = std::to_string(place.top + 10);
+        ASSERT_TRUE(xdotool({"mousemove", x, y, "click", "--repeat", "2", "--delay", "60", "1"}));
+        ASSERT_TRUE(pump_until([&] {
+            return is_maximized(window) == maximise && window_rect(window) == (maximise ? work : normal);
+        })) << is_maximized(window)
+            << " " << window_rect(window).left << "," << window_rect(window).top << " " << window_rect(window).width()
+            << "x" << window_rect(window).height();
+        pump_for(std::chrono::milliseconds(600));  // a new pair, not a third click
+    }
+}
+
 TEST_F(x11_display, a_caption_double_click_maximises_with_the_minmax_answer_and_restores) {
     recording_handler& handler = make_handler();
     const rect normal{200, 150, 500, 350};

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "render_test_support.h"
+#include "tests/support/stderr_capture.h"
 #include "toolkit/font_table.h"
 #include "toolkit/glyph_source.h"
 #include "toolkit/text_renderer.h"
@@ -83,6 +84,30 @@ TEST(render_font_test, chinese_face_resolves_to_a_face_with_cjk_glyphs) {
     EXPECT_EQ(font->height, font->ascent + font->descent);
     EXPECT_GE(font->height, 12);
     EXPECT_GT(font->average_char_width, 0);
+}
+
+// Characters that no installed font has are drawn as the missing-glyph box;
+// the font says so once, not at every character or every paint.
+TEST(render_font_test, a_character_no_font_has_is_logged_once_per_font) {
+    const std::string log_path = testing::TempDir() + "missing_glyph_log.txt";
+    std::shared_ptr<skinui::glyph_source> source;
+    std::string log;
+    {
+        test_support::stderr_capture capture(log_path);
+        ASSERT_TRUE(capture.active());
+        source = skinui::glyph_source::open(FACE, 14, false, false);
+        ASSERT_TRUE(source);
+        // Private-use characters of plane 16: no font assigns them glyphs.
+        for (char32_t ch : {U'\U0010FFFD', U'\U0010FFFC', U'\U0010FFFD', U'A', U'\U0010FFFB'}) (void)source->get(ch);
+        log = capture.text();
+    }
+    std::size_t lines = 0;
+    for (std::size_t at = log.find("no installed font has"); at != std::string::npos;
+         at = log.find("no installed font has", at + 1)) {
+        ++lines;
+    }
+    EXPECT_EQ(lines, 1u) << log;
+    EXPECT_NE(log.find("U+10FFFD"), std::string::npos) << log;
 }
 
 TEST(render_font_test, table_lookup_default_and_underlined_twins) {

@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "platform/font_lookup.h"
 #include "platform/text.h"
+#include "platform/win32/font_folder.h"
 #include "win32_test_support.h"
 
 namespace {
@@ -85,6 +87,51 @@ TEST(win32_font_lookup, registry_entries_name_the_file_and_the_face_index) {
     EXPECT_EQ(found_first.index, 0);
     EXPECT_EQ(lower(found_second.path), lower(path));
     EXPECT_EQ(found_second.index, 1);
+}
+
+// A font folder without any face the lookup knows by name (a bare prefix,
+// a trimmed system): any font file of the folder stands in, known faces
+// first, other files never.
+TEST(win32_font_lookup, a_folder_without_known_faces_offers_its_other_font_files) {
+    platform::font_file real;
+    ASSERT_TRUE(platform::find_font_file(L"WenQuanYi Micro Hei", false, false, real));
+    win32_test::temp_dir dir;
+    const std::wstring folder = platform::narrow_to_wide(dir.path());
+    struct folder_case {
+        const char* what;
+        std::vector<std::string> fonts;   // copies of a real font under these names
+        std::vector<std::string> others;  // files that are no fonts
+        std::vector<std::string> expected;
+    };
+    const std::vector<folder_case> cases = {
+        {"an empty folder", {}, {}, {}},
+        {"no font files at all", {}, {"readme.txt", "ttf"}, {}},
+        {"one unknown face", {"zz-face.ttc"}, {"readme.txt"}, {"zz-face.ttc"}},
+        {"unknown faces in name order", {"Beta.OTF", "alpha.ttf"}, {}, {"alpha.ttf", "Beta.OTF"}},
+        {"a known stand-in before the rest", {"aa-face.ttf", "simhei.ttf"}, {}, {"simhei.ttf", "aa-face.ttf"}},
+    };
+    for (const folder_case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::error_code ignored;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+            std::filesystem::remove(entry, ignored);
+        for (const std::string& name : c.fonts) {
+            ASSERT_TRUE(::CopyFileA(real.path.c_str(), dir.file(name).c_str(), FALSE)) << name;
+        }
+        for (const std::string& name : c.others) win32_test::write_file(dir.file(name), "not a font");
+        std::vector<std::string> listed;
+        for (const platform::font_file& file : platform::fallback_font_files_in(folder, false)) {
+            const std::size_t slash = file.path.find_last_of("\\/");
+            listed.push_back(file.path.substr(slash + 1));
+        }
+        EXPECT_EQ(listed, c.expected);
+        platform::font_file main;
+        const bool found = platform::find_font_file_in(folder, L"\u5FAE\u8F6F\u96C5\u9ED1", false, main);
+        EXPECT_EQ(found, !c.expected.empty());
+        if (found) {
+            EXPECT_EQ(lower(main.path), lower(dir.file(c.expected.front())));
+        }
+    }
 }
 
 }  // namespace
