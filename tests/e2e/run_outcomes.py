@@ -31,6 +31,8 @@ WINDOW_SIZES = {HINT: (412, 200), PROGRESS: (586, 280)}
 # Bytes per second of each package response where a person must act while
 # the download runs: a 4 MiB package's 1 MiB segments then take 4 s.
 SLOW = 256 * 1024
+# The Wine loader of the Windows leg (64-bit Wine's where 32-bit programs cannot run).
+WINE = os.environ.get("TAMSA_WINE", "wine")
 
 
 def windows_path(path):
@@ -67,12 +69,8 @@ class Run:
                                      min_version=min_version, size=size, rate=rate, announced_md5=announced_md5,
                                      sign=sign, windows_dir=windows_path(self.product_dir) if wine else None)
         # A signed release is offered to the updater built with its key.
-        if wine:
-            self.updater_binary = os.path.join(wine, "TamsaUpdate.exe")
-        elif sign:
-            self.updater_binary = os.path.join(build_dir, "signed", "TamsaUpdate")
-        else:
-            self.updater_binary = os.path.join(build_dir, "TamsaUpdate")
+        program = "TamsaUpdate.exe" if wine else "TamsaUpdate"
+        self.updater_binary = os.path.join(wine or build_dir, "signed" if sign else "", program)
         self.ignore_quit = ignore_quit
         self.hwnd = hwnd
         self.record_path = os.path.join(work, "product.record")
@@ -113,7 +111,7 @@ class Run:
         if self.wine:
             self.product_exe = os.path.join(self.product_dir, f"sample_product_{os.getpid()}.exe")
             shutil.copy2(os.path.join(self.wine, "sample_product.exe"), self.product_exe)
-            args = ["wine", self.product_exe, "--no-updater", f"--version={self.product_version}",
+            args = [WINE, self.product_exe, "--no-updater", f"--version={self.product_version}",
                     f"--quit-id={QUIT_ID}", f"--record={windows_path(self.record_path)}"]
             env = self.wine_env()
         else:
@@ -152,7 +150,7 @@ class Run:
 
     def updater_command(self):
         if self.wine:
-            return ["wine", os.path.join(self.app_dir, "TamsaUpdate.exe")] + self.updater_args()
+            return [WINE, os.path.join(self.app_dir, "TamsaUpdate.exe")] + self.updater_args()
         return [os.path.join(self.app_dir, "TamsaUpdate")] + self.updater_args()
 
     def start_updater(self):
