@@ -139,8 +139,8 @@ bool segment_downloader::download() {
     flush_all_pending();
     release_transfers();
     count_resumed_bytes(resumed_bytes_);
-    const bool complete =
-        !cancelled_ && !setup_failed_ && !ranges_refused_ && !stalled_ && !html_answer_ && !file_changed_ && segments_complete();
+    const bool complete = !cancelled_ && !setup_failed_ && !ranges_refused_ && !stalled_ && !html_answer_ &&
+                          !file_changed_ && segments_complete();
     if (!complete) {
         debug_log("[TamsaUpdate]: download of %s failed \n", url_.c_str());
         keep_or_discard_parts();

@@ -87,7 +87,7 @@ choose_width() {
 choose_width
 # GnuTLS is what Wine's Schannel uses; the CJK font makes the windows'
 # texts readable.
-common_packages=(xvfb x11-utils fonts-wqy-microhei python3 openssl locales file)
+common_packages=(xvfb x11-utils fonts-wqy-microhei python3 openssl locales file openbox xdotool imagemagick)
 start=$(date +%s)
 if [ "$width" = 32 ]; then
   # wine32 comes from Debian's i386 architecture.
@@ -160,5 +160,48 @@ tested=$(date +%s)
 scripts/windows-program-checks.sh "$build_dir/TamsaUpdate.exe"
 checked=$(date +%s)
 
+# The end-to-end outcomes of a whole run (tests/e2e/run_outcomes.py) with
+# the Windows program and the Win32 sample product. The update service and
+# the skin's layout reader are Linux tools of the Linux build (build/, made
+# here when the Linux leg has not made it).
+linux_tools() {
+  local dir=$root/build
+  [ -x "$dir/update_service" ] && [ -x "$dir/render_layout" ] && return 0
+  mkdir -p "$dir"
+  (
+    flock 9 &&
+      cmake --preset ci -G Ninja >/dev/null &&
+      cmake --build "$dir" -j "${TAMSA_JOBS:-$(nproc)}" --target update_service render_layout
+  ) 9>"$dir/.build.lock"
+}
+
+# Two cases at a time, each on a display of its own; every case's output
+# is kept and a failed case's is shown. Prints the failed cases' names.
+run_wine_outcomes() {
+  local logs=$build_dir/e2e-logs case failed=()
+  rm -rf "$logs" && mkdir -p "$logs"
+  mapfile -t cases < <(python3 tests/e2e/run_outcomes.py --list)
+  printf '%s\n' "${cases[@]}" | xargs -P 2 -I '{}' sh -c \
+    'python3 tests/e2e/run_outcomes.py "$1" "$3" --wine "$2" >"$4/$3.log" 2>&1; echo "$?" >"$4/$3.status"' \
+    sh "$root/build" "$build_dir" '{}' "$logs"
+  for case in "${cases[@]}"; do
+    if [ "$(cat "$logs/$case.status" 2>/dev/null)" = 0 ]; then
+      echo "test-windows: e2e $case: passed"
+    else
+      echo "test-windows: e2e $case: FAILED" >&2
+      cat "$logs/$case.log" >&2
+      failed+=("$case")
+    fi
+  done
+  if [ ${#failed[@]} -gt 0 ]; then
+    echo "test-windows: ${#failed[@]} of ${#cases[@]} end-to-end cases failed under Wine: ${failed[*]}" >&2
+    return 1
+  fi
+  echo "test-windows: all ${#cases[@]} end-to-end cases passed under Wine"
+}
+linux_tools
+run_wine_outcomes
+outcomes=$(date +%s)
+
 echo "test-windows: the $width-bit way: build $((built - start)) s, Wine prefix $((booted - built)) s," \
-  "suites $((tested - booted)) s, program checks $((checked - tested)) s"
+  "suites $((tested - booted)) s, program checks $((checked - tested)) s, end-to-end $((outcomes - checked)) s"

@@ -5,6 +5,7 @@
 # run can end; each checks the product's fate, whether the installer ran, the
 # exit code and the log.
 #   run_outcomes.py BUILD_DIR CASE [--shots DIR] [--wine WINDOWS_BUILD_DIR]
+#   run_outcomes.py --list          the cases, one a line
 # With --wine the Windows program (TamsaUpdate.exe) and the Win32 sample
 # product run under Wine in the prefix of $WINEPREFIX (the Windows leg's);
 # the update service and the layout reader still come from BUILD_DIR.
@@ -623,6 +624,9 @@ CASES = {
 
 
 def main():
+    if sys.argv[1:] == ["--list"]:
+        print("\n".join(CASES))
+        return 0
     parser = argparse.ArgumentParser()
     parser.add_argument("build_dir")
     parser.add_argument("case", choices=sorted(CASES))
