@@ -19,7 +19,7 @@ case "$kind" in
   "$expected"*) echo "check-windows-file: ok: $name: $kind, $(stat -c %s "$exe") bytes" ;;
   *) echo "check-windows-file: FAIL: $name is $kind, not $expected" >&2; failures=1 ;;
 esac
-system_dlls=" kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll ole32.dll ws2_32.dll crypt32.dll bcrypt.dll msvcrt.dll "
+system_dlls=" kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll ole32.dll ws2_32.dll crypt32.dll bcrypt.dll msvcrt.dll winhttp.dll "
 imports=$("$arch-w64-mingw32-objdump" -p "$exe" | sed -n 's/^\tDLL Name: //p' | tr 'A-Z' 'a-z' | sort | tr '\n' ' ')
 if [ -z "$imports" ]; then
   echo "check-windows-file: FAIL: $name imports nothing readable" >&2

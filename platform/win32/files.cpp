@@ -110,6 +110,12 @@ std::vector<directory_entry> list_directory(const std::string& directory) {
 
 bool delete_file(const std::string& path) {
     if (path.empty()) return false;
+    // A link to a folder is removed as a folder; the folder it names stays.
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return ::RemoveDirectoryA(path.c_str()) != 0;
+    }
     return ::DeleteFileA(path.c_str()) != 0;
 }
 
