@@ -175,13 +175,15 @@ linux_tools() {
   ) 9>"$dir/.build.lock"
 }
 
-# Two cases at a time, each on a display of its own; every case's output
-# is kept and a failed case's is shown. Prints the failed cases' names.
+# One case at a time, each on a display of its own: the cases share the
+# run's wineserver, which has one active window for all its displays, so a
+# case beside another would see its product lose the activation. Every
+# case's output is kept and a failed case's is shown.
 run_wine_outcomes() {
   local logs=$build_dir/e2e-logs case failed=()
   rm -rf "$logs" && mkdir -p "$logs"
   mapfile -t cases < <(python3 tests/e2e/run_outcomes.py --list)
-  printf '%s\n' "${cases[@]}" | xargs -P 2 -I '{}' sh -c \
+  printf '%s\n' "${cases[@]}" | xargs -P 1 -I '{}' sh -c \
     'python3 tests/e2e/run_outcomes.py "$1" "$3" --wine "$2" >"$4/$3.log" 2>&1; echo "$?" >"$4/$3.status"' \
     sh "$root/build" "$build_dir" '{}' "$logs"
   for case in "${cases[@]}"; do

@@ -464,7 +464,7 @@ def case_signed_install(run, shots):
 def case_tampered_package_refused(run, shots):
     run.start_updater()
     accept(run)
-    run.desktop.wait_window(BOX, timeout=RUN_TIMEOUT)
+    run.wait_window(BOX, timeout=RUN_TIMEOUT)
     expect_log(run, r"package signature refused \(bad-signature\)")
     expect_no_log(run, r"Update File Md5")
     package = os.path.join(run.app_dir, os.path.basename(run.service.package))
