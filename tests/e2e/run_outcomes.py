@@ -529,6 +529,23 @@ def case_minimise_iconifies(run, shots):
 def case_caption_drag_and_maximise(run, shots):
     run.start_updater()
     hint = run.wait_window(HINT)
+
+    def current():
+        # Wine makes a new X window for the hint window when its state
+        # changes, so it is looked up again each time (the only visible
+        # window of the program here).
+        if not run.wine:
+            return hint
+        out = run.desktop.run(["xdotool", "search", "--onlyvisible", "--classname", "tamsaupdate.exe"], check=False)
+        return int(out.split()[0]) if out.split() else None
+
+    def geometry():
+        window = current()
+        try:
+            return run.desktop.geometry(window) if window else None
+        except TestFailure:
+            return None  # gone meanwhile
+
     x0, y0, width, height = run.desktop.geometry(hint)
     # The caption band is the layout's top 30 pixels; its label does not count as a button.
     grab_x, grab_y = 150, 8
@@ -537,20 +554,20 @@ def case_caption_drag_and_maximise(run, shots):
         run.desktop.run(["xdotool", "mousemove", str(x0 + grab_x - 10 * step), str(y0 + grab_y + 8 * step)])
         time.sleep(0.03)
     run.desktop.run(["xdotool", "mouseup", "1"])
-    moved = wait_until(lambda: (lambda g: g if (g[0], g[1]) != (x0, y0) else None)(run.desktop.geometry(hint)), 10,
+    moved = wait_until(lambda: (lambda g: g if g and (g[0], g[1]) != (x0, y0) else None)(geometry()), 10,
                        "the hint window to move")
     expect(abs(moved[0] - (x0 - 100)) <= 12 and abs(moved[1] - (y0 + 80)) <= 12,
            f"dragged from {x0},{y0} by -100,+80 but the window is at {moved[0]},{moved[1]}")
-    run.desktop.double_click(hint, grab_x, grab_y)
+    run.desktop.double_click(current(), grab_x, grab_y)
     work = run.desktop.run(["xprop", "-root", "_NET_WORKAREA"]).split("=")[1].split(",")
     work_w, work_h = int(work[2]), int(work[3])
-    wait_until(lambda: run.desktop.geometry(hint)[2:] == (work_w, work_h), 10,
-               f"the hint window to take the work area {work_w}x{work_h} (it is {run.desktop.geometry(hint)})")
+    wait_until(lambda: (geometry() or (0, 0, 0, 0))[2:] == (work_w, work_h), 10,
+               f"the hint window to take the work area {work_w}x{work_h} (it is {geometry()})")
     if shots:
-        run.desktop.screenshot(hint, os.path.join(shots, run.shot_name("hint_maximised")))
+        run.desktop.screenshot(current(), os.path.join(shots, run.shot_name("hint_maximised")))
     # A second double-click restores the size, and the buttons are where the layout puts them.
-    run.desktop.double_click(hint, grab_x, grab_y)
-    wait_until(lambda: run.desktop.geometry(hint)[2:] == (width, height), 10, "the hint window to be restored")
+    run.desktop.double_click(current(), grab_x, grab_y)
+    wait_until(lambda: (geometry() or (0, 0, 0, 0))[2:] == (width, height), 10, "the hint window to be restored")
     run.click_control(HINT, "HintUpdateWnd.xml", "closebtn")
     expect(run.finish(timeout=20) == 0, "exit code")
 
