@@ -37,8 +37,9 @@ TEST(win32_product_control, names_match_ignoring_case_for_every_letter) {
 // A product: the helper program under a name of its own, with its window.
 class product {
 public:
-    explicit product(const char* mode) {
-        name_ = "TamsaProduct_" + std::to_string(::GetCurrentProcessId()) + "_" + mode + ".exe";
+    // name: the program's name when several copies share one; else the mode's.
+    explicit product(const char* mode, const char* name = nullptr) {
+        name_ = "TamsaProduct_" + std::to_string(::GetCurrentProcessId()) + "_" + (name ? name : mode) + ".exe";
         std::filesystem::copy_file(TEST_CHILD_PATH, dir_.file(name_));
         process_ = std::make_unique<win32_test::child_process>(
             dir_.file(name_), std::vector<std::string>{"window", std::to_string(QUIT_ID), mode});
@@ -88,6 +89,20 @@ TEST(win32_product_control, a_product_that_ignores_its_message_is_terminated_aft
     // It never ends by itself: only the termination can have ended it.
     ASSERT_TRUE(ignoring.process().exited(5000));
     EXPECT_EQ(ignoring.process().exit_code(), 0u);
+}
+
+// Two running copies of the product's program: the copy that owns the
+// product's window is the one closed, never the other, which was started
+// first and is what a lookup by the name alone finds.
+TEST(win32_product_control, the_copy_that_owns_the_window_is_the_one_terminated) {
+    product other("ignore", "copy");
+    product owner("ignore", "copy");
+    ASSERT_NE(owner.window(), nullptr);
+    task_fixture fixture;
+    owner.describe_to(fixture.task);
+    fixture.task.close_product();
+    ASSERT_TRUE(owner.process().exited(5000));
+    EXPECT_FALSE(other.process().exited(0)) << "the other copy was ended";
 }
 
 TEST(win32_product_control, declining_brings_a_current_product_back_and_closes_an_outdated_one) {
