@@ -182,7 +182,7 @@ linux_tools() {
 run_wine_outcomes() {
   local logs=$build_dir/e2e-logs case failed=()
   rm -rf "$logs" && mkdir -p "$logs"
-  mapfile -t cases < <(python3 tests/e2e/run_outcomes.py --list)
+  mapfile -t cases < <(python3 tests/e2e/run_outcomes.py --list --wine)
   printf '%s\n' "${cases[@]}" | xargs -P 1 -I '{}' sh -c \
     'python3 tests/e2e/run_outcomes.py "$1" "$3" --wine "$2" >"$4/$3.log" 2>&1; echo "$?" >"$4/$3.status"' \
     sh "$root/build" "$build_dir" '{}' "$logs"

@@ -5,7 +5,7 @@
 # run can end; each checks the product's fate, whether the installer ran, the
 # exit code and the log.
 #   run_outcomes.py BUILD_DIR CASE [--shots DIR] [--wine WINDOWS_BUILD_DIR]
-#   run_outcomes.py --list          the cases, one a line
+#   run_outcomes.py --list [--wine]  the cases, one a line (--wine: those the Windows leg runs)
 # With --wine the Windows program (TamsaUpdate.exe) and the Win32 sample
 # product run under Wine in the prefix of $WINEPREFIX (the Windows leg's);
 # the update service and the layout reader still come from BUILD_DIR.
@@ -639,10 +639,22 @@ CASES = {
     "not_a_window": (case_not_a_window, {}),
 }
 
+# Cases the Windows leg does not run under Wine, each with the reason.
+LEFT_OUT_UNDER_WINE = {
+    "caption_drag_and_maximise": "Wine makes a new X window for the hint window on each change of state, and the "
+                                 "double-click that restores it was lost in 1 of 5 runs; until that is understood "
+                                 "it runs by hand only (run_outcomes.py BUILD_DIR caption_drag_and_maximise --wine DIR)",
+}
+
 
 def main():
-    if sys.argv[1:] == ["--list"]:
-        print("\n".join(CASES))
+    if sys.argv[1:] in (["--list"], ["--list", "--wine"]):
+        wine = "--wine" in sys.argv
+        for name in CASES:
+            if wine and name in LEFT_OUT_UNDER_WINE:
+                print(f"{name}: left out under Wine: {LEFT_OUT_UNDER_WINE[name]}", file=sys.stderr)
+            else:
+                print(name)
         return 0
     parser = argparse.ArgumentParser()
     parser.add_argument("build_dir")
