@@ -7,6 +7,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 #include "platform/window_backend.h"
 
@@ -32,6 +36,24 @@ window_backend* backend_for(display_kind kind) {
 window_backend& backend() {
     window_backend* chosen = backend_for(g_display.load());
     return chosen ? *chosen : offscreen_window_backend();
+}
+
+// The windows disabled by enable_window and not enabled since, with the
+// backend that disabled them. The lock is never held across a backend call.
+std::mutex g_disabled_lock;
+std::vector<std::pair<window_backend*, window_handle>>& disabled_windows() {
+    static auto* windows = new std::vector<std::pair<window_backend*, window_handle>>;  // outlives exit handlers
+    return *windows;
+}
+
+void note_enabled(window_backend* owner, window_handle window, bool enable) {
+    static std::once_flag at_exit;
+    std::lock_guard guard(g_disabled_lock);
+    auto& windows = disabled_windows();
+    std::erase(windows, std::make_pair(owner, window));
+    if (enable) return;
+    windows.emplace_back(owner, window);
+    std::call_once(at_exit, [] { (void)std::atexit(enable_windows_left_disabled); });
 }
 
 }  // namespace
@@ -238,7 +260,17 @@ bool is_minimized(window_handle window) {
     return backend().is_minimized(window);
 }
 void enable_window(window_handle window, bool enable) {
-    backend().enable_window(window, enable);
+    window_backend& chosen = backend();
+    chosen.enable_window(window, enable);
+    note_enabled(&chosen, window, enable);
+}
+void enable_windows_left_disabled() {
+    std::vector<std::pair<window_backend*, window_handle>> windows;
+    {
+        std::lock_guard guard(g_disabled_lock);
+        windows.swap(disabled_windows());
+    }
+    for (const auto& [owner, window] : windows) owner->enable_window(window, true);
 }
 bool is_window_enabled(window_handle window) {
     return backend().is_window_enabled(window);

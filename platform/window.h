@@ -54,6 +54,11 @@ bool is_maximized(window_handle window);
 bool is_window_visible(window_handle window);
 bool is_minimized(window_handle window);
 void enable_window(window_handle window, bool enable);
+// Enables again every window that enable_window disabled and nothing has
+// enabled since, so that the product's window never stays disabled after we
+// end, whatever the path. Runs by itself when the process exits; a path that
+// ends it otherwise (a lost display connection) calls it first.
+void enable_windows_left_disabled();
 bool is_window_enabled(window_handle window);
 window_handle owner_of(window_handle window);
 // The monitor nearest to the window (or to another program's window), and

@@ -233,7 +233,11 @@ unsigned native_window::show_modal() {
             quit = true;
             break;
         }
-        if (msg.id == platform::WM_CLOSE && msg.window == window_) {
+        // The owner is enabled before the close goes through, so that the
+        // activation passes to it when the window goes; a window that
+        // declines its close stays modal, and its owner disabled.
+        const bool closing = msg.id == platform::WM_CLOSE && msg.window == window_;
+        if (closing) {
             result = static_cast<unsigned>(msg.w);
             if (owner != 0) {
                 platform::enable_window(owner, true);
@@ -241,6 +245,7 @@ unsigned native_window::show_modal() {
             }
         }
         if (!paint_manager::translate_message(msg)) platform::dispatch_message(msg);
+        if (closing && owner != 0 && platform::is_window(window_)) platform::enable_window(owner, false);
     }
     if (owner != 0) {
         platform::enable_window(owner, true);

@@ -4,6 +4,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <mutex>
@@ -35,12 +36,25 @@ void record_error(Display* display, int code, int major, int minor) {
                  std::to_string(minor));
 }
 
+// The X server closed a connection under us (it ended, or a client such as
+// xkill killed ours), and Xlib cannot go on with it. Said in the log; the
+// process then ends as Xlib's own handler ends it, through exit, whose
+// handlers enable the product's window again over a new connection. A second
+// loss met by those handlers ends the process at once.
+int connection_lost(Display*) {
+    static std::atomic<bool> ending{false};
+    if (ending.exchange(true)) std::_Exit(1);
+    debug_output("[TamsaUpdate]: the connection to the X display was lost; ending");
+    std::exit(1);
+}
+
 void init_threads_once() {
     static std::once_flag once;
     std::call_once(once, [] {
         // Must come before the first connection; a failure leaves Xlib
         // unlocked, which only matters if two threads share a connection.
         if (XInitThreads() == 0) debug_output("[TamsaUpdate]: XInitThreads failed");
+        (void)XSetIOErrorHandler(connection_lost);
     });
 }
 

@@ -773,6 +773,44 @@ TEST_F(x11_display, the_products_window_hears_enable_window_as_its_client_messag
     EXPECT_TRUE(pump_until([&] { return is_minimized(owner); }));
 }
 
+// The product's window is enabled again however we end: an exit that skips
+// the modal loop (a skin that cannot be built), or a connection the X server
+// closed under us (xkill), where Xlib would end the process at once.
+TEST_F(x11_display, the_product_is_enabled_again_on_every_way_the_process_ends) {
+    struct case_t {
+        const char* mode;
+        bool kill_client;
+    };
+    for (const case_t c : {case_t{"exit", false}, case_t{"lost", true}}) {
+        SCOPED_TRACE(c.mode);
+        test_support::temp_dir dir;
+        const std::string record = dir.file("record.txt");
+        test_support::child_process product;
+        ASSERT_TRUE(product.start_program(SAMPLE_PRODUCT, {"--no-updater", "--record=" + record}));
+        const std::string first = product.read_line(10000);
+        ASSERT_EQ(first.rfind("window ", 0), 0u) << first;
+        const std::string owner = first.substr(7);
+
+        test_support::child_process probe;
+        ASSERT_TRUE(probe.start({X11_EXIT_PROBE, c.mode, owner}));
+        const std::string ready = probe.read_line(10000);
+        ASSERT_EQ(ready.rfind("ready ", 0), 0u) << ready;
+        if (c.kill_client) {
+            XKillClient(probe_, std::stoul(ready.substr(6)));
+            XSync(probe_, False);
+        }
+        ASSERT_TRUE(probe.wait_for_exit(10000));
+        EXPECT_TRUE(probe.exited() && probe.exit_code() == 1)
+            << "exit " << probe.exit_code() << " signal " << probe.killed_by_signal();
+        ASSERT_TRUE(test_support::eventually([&] {
+            return test_support::read_file(record).find("message _TAMSA_WINDOW_MESSAGE 10 1 0") != std::string::npos;
+        })) << test_support::read_file(record);
+        const std::string text = test_support::read_file(record);
+        EXPECT_LT(text.find("message _TAMSA_WINDOW_MESSAGE 10 0 0"), text.find("message _TAMSA_WINDOW_MESSAGE 10 1 0"))
+            << text;
+    }
+}
+
 // --- the sample product itself ---
 
 // Starts the sample product and reads the window id it prints first; 0 when

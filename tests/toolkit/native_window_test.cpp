@@ -31,6 +31,7 @@ public:
     platform::lresult handle_message(std::uint32_t id, platform::wparam w, platform::lparam l) override {
         seen.push_back(id);
         if (id == platform::WM_NCCREATE) handle_at_nccreate = handle();
+        if (id == platform::WM_CLOSE && keep_open_on_close) return 0;  // a close the window declines
         return native_window::handle_message(id, w, l);
     }
     void on_final_message(platform::window_handle window) override { final_handle = window; }
@@ -38,6 +39,7 @@ public:
     std::vector<std::uint32_t> seen;
     platform::window_handle handle_at_nccreate = 0;
     platform::window_handle final_handle = 0;
+    bool keep_open_on_close = false;
 
 private:
     std::wstring class_name_;
@@ -244,6 +246,29 @@ TEST_F(native_window_test, wm_close_gives_the_result_and_ends_the_loop_with_the_
     EXPECT_EQ(platform::get_focus(), owner_handle);
     int code = -1;
     EXPECT_FALSE(queued_quit(code)) << "no WM_QUIT when the loop ended with the window";
+}
+
+// A window that declines its close (a stop the user answers No) stays
+// modal: its owner must not take input while it is still up.
+TEST_F(native_window_test, a_declined_close_keeps_the_owner_disabled) {
+    probe_window owner(L"OwnerProbeWnd");
+    probe_window window;
+    window.keep_open_on_close = true;
+    const platform::window_handle owner_handle = make(owner);
+    const platform::window_handle h = make(window, owner_handle);
+    modal_script::script script;
+    bool owner_enabled_after_close = true;
+    script.then([&] {
+        window.post_message(platform::WM_CLOSE, 5, 0);
+        script.then([&] {
+            owner_enabled_after_close = platform::is_window_enabled(owner_handle);
+            platform::post_quit_message(0);
+        });
+    });
+    window.show_modal();
+    EXPECT_TRUE(platform::is_window(h));
+    EXPECT_FALSE(owner_enabled_after_close) << "the owner was enabled while its modal window stayed up";
+    EXPECT_TRUE(platform::is_window_enabled(owner_handle)) << "the loop's end enables the owner";
 }
 
 TEST_F(native_window_test, system_commands_minimise_maximise_restore_and_close_by_default) {
