@@ -8,7 +8,7 @@
 #  3. resume: a host that cuts every segment halfway on its first request,
 #     `package_fetch --retries 1`, the bytes it served; and the same with a
 #     file that changes (new ETag) between the attempts;
-#  4. the release signature's cost: package_fetch on the uncapped package
+#  4. the release signature's cost: package_fetch on the uncapped and the capped package
 #     without and with a minisign signature checked (key and signature made
 #     by minisign), alternating runs, medians and the per-pair ratio.
 # Usage: bench/download.sh [build-dir]   (default: build)
@@ -44,8 +44,8 @@ echo "making packages in $WORK ..."
 SIGNATURE_ONLY=${SIGNATURE_ONLY:-0}
 head -c $((UNCAPPED_MIB * 1024 * 1024)) /dev/urandom > "$WORK/www/uncapped.bin"
 head -c $((1024 * 1024)) /dev/urandom > "$WORK/www/small.bin"
+head -c $((CAPPED_MIB * 1024 * 1024)) /dev/urandom > "$WORK/www/capped.bin"
 if [ "$SIGNATURE_ONLY" != 1 ]; then
-  head -c $((CAPPED_MIB * 1024 * 1024)) /dev/urandom > "$WORK/www/capped.bin"
   head -c $((1024 * 1024 * 1024)) /dev/urandom > "$WORK/www/large.bin"
   head -c $((CAPPED_MIB * 1024 * 1024)) /dev/urandom > "$WORK/www/changed.bin"
 fi
@@ -87,7 +87,7 @@ aria_run() {  # url md5: four connections, aria2c's own MD5 check
 }
 
 signed_run() {  # url md5: the same attempt with the release signature checked
-  "$FETCH" --pubkey "$WORK/release.pub" --signature "$WORK/uncapped.minisig" --version bench \
+  "$FETCH" --pubkey "$WORK/release.pub" --signature "$WORK/package.minisig" --version bench \
     "$1" "$WORK/out/fetch.bin" "$2" | grep -q '^signature=verified ' || { echo "signature not verified" >&2; return 1; }
   rm -f "$WORK/out/fetch.bin"
 }
@@ -148,12 +148,13 @@ resume_case() {  # label mode: one package_fetch --retries 1 against the cutting
     "$1:" "$line" "$identical" "$served" "$(ratio "$served" "$size")"
 }
 
-# Without and with the signature, alternating, on the uncapped package.
+# Without and with the signature, alternating: signature_cost LABEL URL FILE.
 signature_cost() {
-  local url="http://127.0.0.1:$PORT/uncapped.bin" md5
-  md5=$(md5_of "$WORK/www/uncapped.bin")
-  minisign -G -W -p "$WORK/release.pub" -s "$WORK/release.key" </dev/null >/dev/null
-  minisign -S -s "$WORK/release.key" -m "$WORK/www/uncapped.bin" -x "$WORK/uncapped.minisig" -t "version=bench" \
+  local label=$1 url=$2 file=$3 md5
+  md5=$(md5_of "$WORK/www/$file")
+  [ -f "$WORK/release.key" ] ||
+    minisign -G -W -p "$WORK/release.pub" -s "$WORK/release.key" </dev/null >/dev/null
+  minisign -S -s "$WORK/release.key" -m "$WORK/www/$file" -x "$WORK/package.minisig" -t "version=bench" \
     </dev/null >/dev/null
   rm -f "$WORK"/sig.*
   fetch_run "$url" "$md5" > /dev/null 2>&1
@@ -165,14 +166,19 @@ signature_cost() {
   local p s
   p=$(median $(cat "$WORK/sig.plain")); s=$(median $(cat "$WORK/sig.signed"))
   printf '%-34s without %6.3fs  with signature %6.3fs  with/without %s  per-pair median %s\n' \
-    "signature, uncapped ${UNCAPPED_MIB} MiB:" "$p" "$s" "$(ratio "$s" "$p")" \
+    "signature, $label:" "$p" "$s" "$(ratio "$s" "$p")" \
     "$(pair_median "$WORK/sig.signed" "$WORK/sig.plain")"
+}
+
+signature_costs() {
+  signature_cost "uncapped ${UNCAPPED_MIB} MiB" "http://127.0.0.1:$PORT/uncapped.bin" uncapped.bin
+  signature_cost "capped $RATE/conn. ${CAPPED_MIB} MiB" "http://127.0.0.1:$PORT/limited/capped.bin" capped.bin
 }
 
 start_nginx "$WORK" "$WORK/www" "$RATE" small.bin
 echo "nginx on 127.0.0.1:$PORT; medians of $RUNS alternating runs"
 if [ "$SIGNATURE_ONLY" = 1 ]; then
-  signature_cost
+  signature_costs
   exit 0
 fi
 compare "capped $RATE/connection, ${CAPPED_MIB} MiB" "http://127.0.0.1:$PORT/limited/capped.bin" capped.bin
@@ -181,4 +187,4 @@ echo "peak memory of package_fetch: 1 MiB package $(peak_kib "http://127.0.0.1:$
      "1 GiB package $(peak_kib "http://127.0.0.1:$PORT/large.bin") KiB"
 resume_case "resume, every segment cut once" drop
 resume_case "resume, file changed (new ETag)" change
-signature_cost
+signature_costs

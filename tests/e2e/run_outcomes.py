@@ -640,11 +640,7 @@ CASES = {
 }
 
 # Cases the Windows leg does not run under Wine, each with the reason.
-LEFT_OUT_UNDER_WINE = {
-    "caption_drag_and_maximise": "Wine makes a new X window for the hint window on each change of state, and the "
-                                 "double-click that restores it was lost in 1 of 5 runs; until that is understood "
-                                 "it runs by hand only (run_outcomes.py BUILD_DIR caption_drag_and_maximise --wine DIR)",
-}
+LEFT_OUT_UNDER_WINE = {}
 
 
 def main():
