@@ -153,11 +153,6 @@ WINEDEBUG=-all "$TAMSA_WINE" wineboot -i >/dev/null 2>&1
 # path in the system's font folder.
 mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
 cp /usr/share/fonts/truetype/wqy/wqy-microhei.ttc "$WINEPREFIX/drive_c/windows/Fonts/wqy-microhei.ttc"
-# Wine confines the pointer to a window without a caption that covers the
-# whole screen (the maximised hint window on a desktop without a task bar)
-# and keeps it confined after the window is restored, so every later click
-# goes to nobody. Windows confines nothing by itself; neither does this prefix.
-WINEDEBUG=-all "$TAMSA_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v GrabPointer /d N /f >/dev/null
 booted=$(date +%s)
 
 ctest --test-dir "$build_dir" --output-on-failure -j 2 --timeout 300
