@@ -734,9 +734,9 @@ CASES = {
     "caption_drag_and_maximise": (case_caption_drag_and_maximise, {}),
     "second_updater": (case_second_updater, {}),
     "not_a_window": (case_not_a_window, {}),
-    "proxy_settings": (through_proxy("settings"), {}),
-    "proxy_bypassed": (through_proxy("bypassed"), {}),
-    "proxy_environment_wins": (through_proxy("environment"), {}),
+    "proxy_settings": (through_proxy("settings"), {"rate": SLOW}),
+    "proxy_bypassed": (through_proxy("bypassed"), {"rate": SLOW}),
+    "proxy_environment_wins": (through_proxy("environment"), {"rate": SLOW}),
 }
 
 # Cases with a meaning on Windows only: Linux has no system proxy settings
