@@ -10,11 +10,13 @@
 # product run under Wine in the prefix of $WINEPREFIX (the Windows leg's);
 # the update service and the layout reader still come from BUILD_DIR.
 import argparse
+import http.server
 import os
 import re
 import shutil
 import subprocess
 import sys
+import threading
 import time
 
 from desktop import (Desktop, TestFailure, Tinyproxy, UpdateService, centre, control_rects, free_port, make_scratch,
@@ -41,16 +43,54 @@ WINE = os.environ.get("TAMSA_WINE", "wine")
 INTERNET_SETTINGS = r"HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
 
 
-def connection_settings(proxy, bypass):
+def connection_settings(proxy, bypass, script=""):
     """The DefaultConnectionSettings record: a fixed proxy and its bypass list,
-    no configuration script, no automatic detection."""
+    an automatic configuration script's address if given, no automatic
+    detection."""
     def counted(text):
         data = text.encode("ascii")
         return len(data).to_bytes(4, "little") + data
     record = (0x46).to_bytes(4, "little") + (1).to_bytes(4, "little")
-    record += (0x1 | 0x2).to_bytes(4, "little")  # direct, and through the proxy
-    record += counted(proxy) + counted(bypass) + counted("")  # no script address
+    # Direct, through the fixed proxy, by the script.
+    record += (0x1 | 0x2 | (0x4 if script else 0)).to_bytes(4, "little")
+    record += counted(proxy) + counted(bypass) + counted(script)
     return record + bytes(32)
+
+
+class ScriptHost:
+    """Serves an automatic proxy configuration script on 127.0.0.1 that
+    sends every request to proxy ("host:port")."""
+
+    def __init__(self, proxy):
+        script = f'function FindProxyForURL(url, host) {{ return "PROXY {proxy}"; }}\n'.encode()
+        self.fetched = 0
+        host = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):
+                host.fetched += 1
+                self.send_response(200)
+                self.send_header("Content-Type", "application/x-ns-proxy-autoconfig")
+                self.send_header("Content-Length", str(len(script)))
+                self.end_headers()
+                self.wfile.write(script)
+
+            def log_message(self, *args):
+                pass
+
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
+
+    def __enter__(self):
+        self.thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.server.shutdown()
+        self.server.server_close()
+
+    def url(self):
+        return f"http://127.0.0.1:{self.server.server_address[1]}/proxy.pac"
 
 
 def windows_path(path):
@@ -123,9 +163,9 @@ class Run:
             env["LOCPATH"] = os.environ["TAMSA_WINE_LOCPATH"]
         return env
 
-    def set_user_proxy(self, proxy, bypass):
+    def set_user_proxy(self, proxy, bypass, script=""):
         """Writes the current user's proxy settings into the Wine prefix."""
-        record = ",".join(f"{b:02x}" for b in connection_settings(proxy, bypass))
+        record = ",".join(f"{b:02x}" for b in connection_settings(proxy, bypass, script))
         self.import_registry(f"""[{INTERNET_SETTINGS}]
 "ProxyEnable"=dword:00000001
 "ProxyServer"="{proxy}"
@@ -657,15 +697,19 @@ def through_proxy(way):
       "settings": the proxy is used for the service and every range;
       "bypassed": the service's host is on the bypass list (no_proxy): direct;
       "environment": (Windows) the settings name a proxy that is down, and
-        http_proxy the working one: the environment wins."""
+        http_proxy the working one: the environment wins;
+      "script": (Windows) the settings name a proxy that is down and an
+        automatic configuration script that names the working one: the
+        script wins."""
     def case(run, shots):
-        with Tinyproxy() as proxy:
+        with Tinyproxy() as proxy, ScriptHost(f"127.0.0.1:{proxy.port}") as script:
             down = f"127.0.0.1:{free_port()}"
             here = f"127.0.0.1:{proxy.port}"
             if run.wine:
                 settings = {"settings": (here, "<local>;*.example.invalid"),
                             "bypassed": (here, "*.example.invalid;127.0.0.1"),
-                            "environment": (down, "<local>")}[way]
+                            "environment": (down, "<local>"),
+                            "script": (down, "<local>", script.url())}[way]
                 run.set_user_proxy(*settings)
                 if way == "environment":
                     run.extra_env["http_proxy"] = "http://" + here
@@ -694,6 +738,8 @@ def through_proxy(way):
                 # The size probe and the four ranges.
                 expect(len(ranges) >= 5, f"{len(ranges)} package requests passed the proxy, expected 5 or more:\n" +
                        "\n".join(requests))
+            if way == "script":
+                expect(script.fetched > 0, "the configuration script was never fetched")
             print(f"{way}: {len(checks)} update requests and {len(ranges)} package requests through the proxy")
     return case
 
@@ -737,11 +783,12 @@ CASES = {
     "proxy_settings": (through_proxy("settings"), {"rate": SLOW}),
     "proxy_bypassed": (through_proxy("bypassed"), {"rate": SLOW}),
     "proxy_environment_wins": (through_proxy("environment"), {"rate": SLOW}),
+    "proxy_script": (through_proxy("script"), {"rate": SLOW}),
 }
 
 # Cases with a meaning on Windows only: Linux has no system proxy settings
 # for the environment to win over.
-WINDOWS_ONLY = {"proxy_environment_wins"}
+WINDOWS_ONLY = {"proxy_environment_wins", "proxy_script"}
 
 # Cases the Windows leg does not run under Wine, each with the reason.
 LEFT_OUT_UNDER_WINE = {
