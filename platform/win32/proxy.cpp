@@ -32,6 +32,7 @@ constexpr int SCRIPT_TIMEOUT_MS = 5000;
 // The longest a request waits for the script's answer as a whole.
 constexpr auto SCRIPT_BOUND = std::chrono::milliseconds(SCRIPT_TIMEOUT_MS);
 constexpr auto KEEP_ANSWER = std::chrono::seconds(60);
+constexpr auto CANCEL_POLL = std::chrono::milliseconds(50);
 
 std::string narrow(const wchar_t* text) {
     return text == nullptr ? std::string() : wide_to_utf8(text);
@@ -83,10 +84,11 @@ proxy_choice from_script(const std::string& url, const std::wstring& script_url)
     return choice;
 }
 
-// The script's answer, waited for at most SCRIPT_BOUND: past that the
-// lookup goes on alone (its thread owns everything it uses) and the request
-// takes the fixed settings.
-proxy_choice from_script_bounded(const std::string& url, const WINHTTP_CURRENT_USER_IE_PROXY_CONFIG& config) {
+// The script's answer, waited for at most SCRIPT_BOUND, or until *cancelled:
+// past that the lookup goes on alone (its thread owns everything it uses)
+// and the request takes the fixed settings.
+proxy_choice from_script_bounded(const std::string& url, const WINHTTP_CURRENT_USER_IE_PROXY_CONFIG& config,
+                                 const std::atomic<bool>* cancelled) {
     if (!config.fAutoDetect && config.lpszAutoConfigUrl == nullptr) return {};
     struct lookup {
         std::mutex lock;
@@ -109,7 +111,12 @@ proxy_choice from_script_bounded(const std::string& url, const WINHTTP_CURRENT_U
         return {};  // no thread to spare: the fixed settings
     }
     std::unique_lock<std::mutex> guard(shared->lock);
-    if (!shared->finished.wait_for(guard, SCRIPT_BOUND, [&] { return shared->done; })) {
+    const auto deadline = std::chrono::steady_clock::now() + SCRIPT_BOUND;
+    while (!shared->done && std::chrono::steady_clock::now() < deadline) {
+        if (cancelled != nullptr && cancelled->load()) return {};  // the request is being stopped
+        (void)shared->finished.wait_for(guard, CANCEL_POLL);
+    }
+    if (!shared->done) {
         debug_output("[TamsaUpdate]: " + std::string(what) + " for " + url_host(url) + ": no answer within " +
                      std::to_string(SCRIPT_TIMEOUT_MS / 1000) + " s; the fixed proxy settings are used");
         return {};
@@ -117,10 +124,10 @@ proxy_choice from_script_bounded(const std::string& url, const WINHTTP_CURRENT_U
     return shared->choice;
 }
 
-std::string system_proxy_for(const std::string& url) {
+std::string system_proxy_for(const std::string& url, const std::atomic<bool>* cancelled) {
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config{};
     if (!::WinHttpGetIEProxyConfigForCurrentUser(&config)) return {};
-    proxy_choice choice = from_script_bounded(url, config);
+    proxy_choice choice = from_script_bounded(url, config, cancelled);
     if (!choice.decided) choice = choose(url, narrow(config.lpszProxy), narrow(config.lpszProxyBypass));
     free_text(config.lpszAutoConfigUrl);
     free_text(config.lpszProxy);
@@ -138,7 +145,7 @@ std::map<std::string, kept_answer> answers;
 
 }  // namespace
 
-std::string proxy_for_request(const std::string& url) {
+std::string proxy_for_request(const std::string& url, const std::atomic<bool>* cancelled) {
     if (proxy_environment_set()) return {};  // libcurl takes it from there
     const std::string key = url_scheme(url) + "://" + url_host(url);
     const auto now = std::chrono::steady_clock::now();
@@ -147,7 +154,8 @@ std::string proxy_for_request(const std::string& url) {
         const auto found = answers.find(key);
         if (found != answers.end() && now - found->second.at < KEEP_ANSWER) return found->second.proxy;
     }
-    std::string proxy = system_proxy_for(url);
+    std::string proxy = system_proxy_for(url, cancelled);
+    if (cancelled != nullptr && cancelled->load()) return proxy;  // perhaps cut short: not kept
     std::lock_guard<std::mutex> guard(answers_lock);
     answers[key] = {now, proxy};
     return proxy;

@@ -182,4 +182,24 @@ TEST(win32_proxy, a_silent_script_host_holds_the_request_up_briefly) {
         << std::chrono::duration_cast<std::chrono::milliseconds>(waited).count() << " ms";
 }
 
+// A stop while the script is looked up ends the lookup at once, and the
+// cut-short answer is not kept for the next request.
+TEST(win32_proxy, a_stop_ends_the_script_lookup) {
+    clear_proxy_environment();
+    script_host silent("");
+    user_proxy_settings settings("127.0.0.1:3128", "", silent.url());
+    ASSERT_TRUE(settings.written());
+    std::atomic<bool> cancelled{false};
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        cancelled = true;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    (void)platform::proxy_for_request("http://stopped.example.invalid/p", &cancelled);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    stopper.join();
+    EXPECT_LT(waited, std::chrono::seconds(1))
+        << std::chrono::duration_cast<std::chrono::milliseconds>(waited).count() << " ms";
+}
+
 }  // namespace
