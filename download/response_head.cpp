@@ -105,7 +105,7 @@ std::uint64_t segment_downloader::query_content_length(const std::string& url) {
         return 0;
     }
     std::string headers;
-    bool ok = set_common_options(handle, url, limits_);
+    bool ok = set_common_options(handle, url, limits_, flags_.cancelled);
     ok = curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, "GET") == CURLE_OK && ok;
     (void)curl_easy_setopt(handle, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
     ok = curl_easy_setopt(handle, CURLOPT_NOBODY, 1L) == CURLE_OK && ok;

@@ -46,7 +46,8 @@ void set_trace(CURL* handle) {
 
 }  // namespace
 
-bool set_common_options(CURL* handle, const std::string& url, const transfer_limits& limits) {
+bool set_common_options(CURL* handle, const std::string& url, const transfer_limits& limits,
+                        const std::atomic<bool>* cancelled) {
     bool ok = curl_easy_setopt(handle, CURLOPT_URL, url.c_str()) == CURLE_OK;
     ok = curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 0L) == CURLE_OK && ok;
     ok = curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 0L) == CURLE_OK && ok;
@@ -57,8 +58,9 @@ bool set_common_options(CURL* handle, const std::string& url, const transfer_lim
     // Less than one byte per second over the stall time: nothing came.
     ok = curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK && ok;
     ok = curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, limits.stall_s) == CURLE_OK && ok;
-    // The system's proxy settings (Windows); libcurl reads the environment itself.
-    const std::string proxy = platform::proxy_for_request(url);
+    // The system's proxy settings (Windows); libcurl reads the environment
+    // itself. A stop ends the lookup as it ends a transfer.
+    const std::string proxy = platform::proxy_for_request(url, cancelled);
     if (!proxy.empty()) {
         ok = curl_easy_setopt(handle, CURLOPT_PROXY, proxy.c_str()) == CURLE_OK && ok;
     }
@@ -307,7 +309,7 @@ bool segment_downloader::start_transfer(segment_sink& sink) {
         debug_log("prepare_download curl_easy_init failed \n");
         return false;
     }
-    bool ok = set_common_options(handle, url_, limits_);
+    bool ok = set_common_options(handle, url_, limits_, flags_.cancelled);
     if (sink.ranged) {
         const segment_range rest{sink.range.first + static_cast<std::int64_t>(sink.held), sink.range.last};
         ok = curl_easy_setopt(handle, CURLOPT_RANGE, range_text(rest).c_str()) == CURLE_OK && ok;

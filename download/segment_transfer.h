@@ -18,7 +18,8 @@ struct transfer_limits;
 
 // Options shared by the probe and the segments: certificate checks off,
 // redirects followed, and bounds that end a dead or stalled transfer.
-bool set_common_options(CURL* handle, const std::string& url, const transfer_limits& limits);
+bool set_common_options(CURL* handle, const std::string& url, const transfer_limits& limits,
+                        const std::atomic<bool>* cancelled);
 // curl_easy_perform on a handle set up for it, which gives up within a
 // tenth of a second or so once cancelled is set (CURLE_ABORTED_BY_CALLBACK).
 CURLcode perform_watched(CURL* handle, const std::atomic<bool>* cancelled);

@@ -5,6 +5,7 @@
 // wins over the system settings whenever it names a proxy.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <string_view>
 
@@ -12,7 +13,8 @@ namespace platform {
 
 // The proxy for url in libcurl's form ("http://host:port"), or empty when
 // the request goes direct or libcurl finds the proxy in the environment.
-std::string proxy_for_request(const std::string& url);
+// A lookup still going when *cancelled becomes true ends within 50 ms.
+std::string proxy_for_request(const std::string& url, const std::atomic<bool>* cancelled = nullptr);
 
 // True when one of libcurl's proxy variables is set and not empty.
 bool proxy_environment_set();

@@ -87,7 +87,7 @@ choose_width() {
 choose_width
 # GnuTLS is what Wine's Schannel uses; the CJK font makes the windows'
 # texts readable.
-common_packages=(xvfb x11-utils fonts-wqy-microhei python3 openssl locales file openbox xdotool imagemagick)
+common_packages=(xvfb x11-utils fonts-wqy-microhei python3 openssl locales file openbox xdotool imagemagick tinyproxy)
 start=$(date +%s)
 if [ "$width" = 32 ]; then
   # wine32 comes from Debian's i386 architecture.

@@ -48,7 +48,8 @@ tamsa_windows_test(win32_platform_tests
     ${win32_platform_dir}/executable_resource_win32_test.cpp
     ${win32_platform_dir}/window_win32_test.cpp
     ${win32_platform_dir}/font_lookup_win32_test.cpp
-  LIBRARIES tamsa_platform user32 gdi32 advapi32)
+    ${win32_platform_dir}/proxy_win32_test.cpp
+  LIBRARIES tamsa_platform user32 gdi32 advapi32 ws2_32)
 target_compile_definitions(win32_platform_tests PRIVATE
   TEST_CHILD_PATH="$<TARGET_FILE:win32_test_child>" SKIN_ZIP_PATH="${TAMSA_SKIN_ZIP}")
 add_dependencies(win32_platform_tests win32_test_child)

@@ -4,7 +4,7 @@
 
 namespace platform {
 
-std::string proxy_for_request(const std::string&) {
+std::string proxy_for_request(const std::string&, const std::atomic<bool>*) {
     return {};
 }
 

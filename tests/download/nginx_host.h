@@ -46,6 +46,7 @@ public:
 
     bool running() const { return pid_ > 0; }
     std::string www() const { return prefix_ + "/www/"; }
+    int port() const { return port_; }
     std::string url(const std::string& path) const {
         const char* scheme = protocol_ == nginx_protocol::http ? "http" : "https";
         return std::string(scheme) + "://127.0.0.1:" + std::to_string(port_) + path;

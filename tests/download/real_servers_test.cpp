@@ -7,10 +7,13 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <optional>
+#include <sstream>
 
 #include "download/segment_downloader.h"
 #include "download_test_support.h"
+#include "nginx_host.h"
 #include "tests/support/misbehaving_host.h"
 #include "tests/support/server_process.h"
 #include "update_check/http_client.h"
@@ -54,9 +57,10 @@ private:
 
 // Every proxy variable of curl's, cleared or set for one test.
 struct proxy_environment {
-    explicit proxy_environment(std::optional<std::string> proxy, std::optional<std::string> no_proxy = std::nullopt)
+    explicit proxy_environment(std::optional<std::string> proxy, std::optional<std::string> no_proxy = std::nullopt,
+                               std::optional<std::string> https_proxy = std::nullopt)
         : http("http_proxy", proxy),
-          https("https_proxy", std::nullopt),
+          https("https_proxy", https_proxy),
           https_upper("HTTPS_PROXY", std::nullopt),
           all("all_proxy", std::nullopt),
           all_upper("ALL_PROXY", std::nullopt),
@@ -332,6 +336,110 @@ TEST(proxies, proxy_password_goes_to_no_other_host) {
         EXPECT_EQ(head.find("Proxy-Authorization"), std::string::npos) << head;
         EXPECT_EQ(head.find("dGFtc2E6czNjcmV0"), std::string::npos) << head;  // "tamsa:s3cret" in Base64
     }
+}
+
+// Lines of a proxy's log that hold text.
+std::vector<std::string> log_lines_with(const std::string& log, const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(log);
+    for (std::string line; std::getline(in, line);) {
+        if (line.find(text) != std::string::npos) lines.push_back(line);
+    }
+    return lines;
+}
+
+// An https package host reached through a proxy: the proxy opens a tunnel
+// (CONNECT) and the package arrives whole through it.
+TEST(proxies, https_package_through_a_proxy_tunnel) {
+    const proxy_server proxies[] = {
+        {"tinyproxy", tinyproxy_config, "access.log"},
+        {"squid", squid_config, "access.log"},
+    };
+    const std::string body = package_bytes(2 * 1024 * 1024 + 11, 12);
+    temp_dir host_dir;
+    nginx_host origin(host_dir.path().string(), "200k", nginx_protocol::https);
+    ASSERT_TRUE(origin.running()) << test_support::read_file(host_dir.file("error.log"));
+    for (const auto& p : proxies) {
+        SCOPED_TRACE(p.name);
+        temp_dir dir;
+        std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+        const int port = free_loopback_port();
+        server_process proxy;
+        ASSERT_TRUE(proxy.start(p.configure(dir.path().string(), port, false), port, dir.file("proxy.log")))
+            << test_support::read_file(dir.file("proxy.log")) << test_support::read_file(dir.file("cache.log"));
+        const std::string name = unique_package_name("tunnel");
+        write_text(origin.www() + name, body);
+        const std::string url = origin.url("/" + name);
+        ASSERT_TRUE(url.starts_with("https://"));
+        {
+            // Only https_proxy is set: a request that went direct, or through
+            // the proxy as plain HTTP, would not show as a tunnel below.
+            proxy_environment through(std::nullopt, std::nullopt, "http://127.0.0.1:" + std::to_string(port));
+            const std::string target = dir.file(name);
+            EXPECT_TRUE(download_ok(url, target));
+            EXPECT_TRUE(read_file(target) == body) << "package of " << read_file(target).size() << " bytes";
+            EXPECT_TRUE(leftover_parts(name).empty());
+        }
+        proxy.stop();  // its log is complete once it has ended
+        const std::string host_port = "127.0.0.1:" + std::to_string(origin.port());
+        const std::vector<std::string> tunnels = log_lines_with(read_file(dir.file(p.log_file)), "CONNECT");
+        std::size_t to_origin = 0;
+        for (const std::string& line : tunnels) to_origin += line.find(host_port) != std::string::npos ? 1 : 0;
+        // The size probe and the four ranges; connections may be reused.
+        EXPECT_GE(to_origin, 1u) << "no tunnel to " << host_port << " in the proxy's log:\n"
+                                 << read_file(dir.file(p.log_file));
+    }
+}
+
+// squid keeps a package it has passed on: a second download of the same
+// file is answered from its cache, and the origin sees no request for it.
+TEST(proxies, squid_answers_a_package_it_has_seen_from_its_cache) {
+    temp_dir dir;
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+    const int port = free_loopback_port();
+    server_process proxy;
+    ASSERT_TRUE(proxy.start(squid_config(dir.path().string(), port, false), port, dir.file("proxy.log")))
+        << test_support::read_file(dir.file("cache.log"));
+    temp_dir host_dir;
+    nginx_host origin(host_dir.path().string());
+    ASSERT_TRUE(origin.running()) << test_support::read_file(host_dir.file("error.log"));
+    const std::string body = package_bytes(3 * 1024 * 1024 + 1, 13);
+    const std::string name = unique_package_name("cached");
+    write_text(origin.www() + name, body);
+    // Changed a month ago: squid's usual heuristic then holds it fresh for
+    // days, as it would a release file on a real host.
+    std::filesystem::last_write_time(origin.www() + name,
+                                     std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * 30));
+    proxy_environment through("http://127.0.0.1:" + std::to_string(port));
+    const std::string url = origin.url("/" + name);
+    const std::string squid_log = dir.file("access.log");
+    std::size_t first_pass_lines = 0;
+    for (int pass = 0; pass < 2; ++pass) {
+        SCOPED_TRACE("pass " + std::to_string(pass));
+        const std::size_t origin_requests = log_lines_with(origin.access_log(), " ").size();
+        const std::string target = dir.file("pkg" + std::to_string(pass));
+        EXPECT_TRUE(download_ok(url, target));
+        EXPECT_TRUE(read_file(target) == body) << "package of " << read_file(target).size() << " bytes";
+        EXPECT_TRUE(leftover_parts(name).empty());
+        if (pass == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));  // squid logs after the answer
+            first_pass_lines = log_lines_with(read_file(squid_log), name).size();
+        } else {
+            EXPECT_EQ(log_lines_with(origin.access_log(), " ").size(), origin_requests)
+                << "the origin was asked again:\n"
+                << origin.access_log();
+        }
+    }
+    proxy.stop();  // its log is complete once it has ended
+    const std::vector<std::string> requests = log_lines_with(read_file(squid_log), name);
+    ASSERT_GE(first_pass_lines, 5u) << "the probe and four ranges:\n" << read_file(squid_log);
+    ASSERT_GE(requests.size(), first_pass_lines + 5) << read_file(squid_log);
+    // TCP_MEM_HIT, TCP_HIT; the size probe, whose body is not read, shows as TCP_MEM_HIT_ABORTED.
+    for (std::size_t i = first_pass_lines; i < requests.size(); ++i) {
+        EXPECT_NE(requests[i].find("_HIT"), std::string::npos) << "not from the cache: " << requests[i];
+    }
+    // What squid did with each request, for the record.
+    for (const std::string& line : requests) std::cout << "squid: " << line << "\n";
 }
 
 }  // namespace

@@ -5,12 +5,17 @@ import os
 import re
 import shutil
 import signal
+import socket
 import subprocess
 import tempfile
 import time
 
 SCRIPT_DIR = os.path.dirname(os.path.abspath(__file__))
 SOURCE_DIR = os.path.dirname(os.path.dirname(SCRIPT_DIR))
+
+
+# libcurl's proxy variables.
+PROXY_VARIABLES = ("http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY")
 
 
 class TestFailure(Exception):
@@ -71,8 +76,9 @@ class Desktop:
             raise TestFailure("Xvfb did not report a display number")
         self.display = ":" + number.decode().strip()
         self.env = dict(os.environ, DISPLAY=self.display)
-        self.env.pop("http_proxy", None)
-        self.env.pop("https_proxy", None)
+        # Runs go direct unless a case names a proxy.
+        for name in PROXY_VARIABLES:
+            self.env.pop(name, None)
         try:
             self._start_wm()
         except TestFailure:
@@ -244,6 +250,57 @@ class UpdateService:
 
     def restore_package(self):
         os.rename(self.package + ".away", self.package)
+
+
+def free_port():
+    """A port of 127.0.0.1 that was free a moment ago."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Tinyproxy:
+    """Debian's tinyproxy on a free port of 127.0.0.1, with its log, for the
+    runs that reach the service through a proxy."""
+
+    def __init__(self):
+        # The proxy drops to the user nobody, who writes the log here.
+        self.dir = make_scratch("tamsa-e2e-proxy-")
+        os.chmod(self.dir, 0o777)
+        self.port = free_port()
+        self.log_path = os.path.join(self.dir, "access.log")
+        self.proc = None
+
+    def __enter__(self):
+        config = os.path.join(self.dir, "tinyproxy.conf")
+        with open(config, "w") as f:
+            f.write(f"User nobody\nGroup nogroup\nPort {self.port}\nListen 127.0.0.1\nTimeout 30\n"
+                    f"LogFile \"{self.log_path}\"\nLogLevel Info\nMaxClients 20\nAllow 127.0.0.1\n")
+        self.out = open(os.path.join(self.dir, "tinyproxy.out"), "w")
+        self.proc = subprocess.Popen(["/usr/bin/tinyproxy", "-d", "-c", config], stdout=self.out,
+                                     stderr=subprocess.STDOUT)
+        def answers():
+            if self.proc.poll() is not None:
+                raise TestFailure(f"tinyproxy ended at start: {open(self.out.name).read()}")
+            with socket.socket() as s:
+                return s.connect_ex(("127.0.0.1", self.port)) == 0
+        wait_until(answers, 15, "tinyproxy to listen")
+        return self
+
+    def __exit__(self, *exc):
+        stop_process(self.proc)
+        self.out.close()
+        remove_scratch(self.dir)
+
+    def url(self):
+        return f"http://127.0.0.1:{self.port}"
+
+    def requests(self):
+        """The request lines tinyproxy logged ("GET http://... HTTP/1.1")."""
+        if not os.path.exists(self.log_path):
+            return []
+        with open(self.log_path, errors="replace") as f:
+            return re.findall(r"Request \(file descriptor \d+\): (.*)$", f.read(), re.M)
 
 
 def make_scratch(prefix):

@@ -10,15 +10,17 @@
 # product run under Wine in the prefix of $WINEPREFIX (the Windows leg's);
 # the update service and the layout reader still come from BUILD_DIR.
 import argparse
+import http.server
 import os
 import re
 import shutil
 import subprocess
 import sys
+import threading
 import time
 
-from desktop import (Desktop, TestFailure, UpdateService, centre, control_rects, make_scratch, remove_scratch,
-                     stop_process, wait_until)
+from desktop import (Desktop, TestFailure, Tinyproxy, UpdateService, centre, control_rects, free_port, make_scratch,
+                     remove_scratch, stop_process, wait_until)
 
 HINT = "CHintUpdateWnd"
 PROGRESS = "CUpdateWnd"
@@ -34,6 +36,61 @@ WINDOW_SIZES = {HINT: (412, 200), PROGRESS: (586, 280)}
 SLOW = 256 * 1024
 # The Wine loader of the Windows leg (64-bit Wine's where 32-bit programs cannot run).
 WINE = os.environ.get("TAMSA_WINE", "wine")
+
+
+# The current user's proxy settings as Windows keeps them: WinINet's values,
+# and the binary record WinHTTP reads (WinHttpGetIEProxyConfigForCurrentUser).
+INTERNET_SETTINGS = r"HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
+
+
+def connection_settings(proxy, bypass, script=""):
+    """The DefaultConnectionSettings record: a fixed proxy and its bypass list,
+    an automatic configuration script's address if given, no automatic
+    detection."""
+    def counted(text):
+        data = text.encode("ascii")
+        return len(data).to_bytes(4, "little") + data
+    record = (0x46).to_bytes(4, "little") + (1).to_bytes(4, "little")
+    # Direct, through the fixed proxy, by the script.
+    record += (0x1 | 0x2 | (0x4 if script else 0)).to_bytes(4, "little")
+    record += counted(proxy) + counted(bypass) + counted(script)
+    return record + bytes(32)
+
+
+class ScriptHost:
+    """Serves an automatic proxy configuration script on 127.0.0.1 that
+    sends every request to proxy ("host:port")."""
+
+    def __init__(self, proxy):
+        script = f'function FindProxyForURL(url, host) {{ return "PROXY {proxy}"; }}\n'.encode()
+        self.fetched = 0
+        host = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):
+                host.fetched += 1
+                self.send_response(200)
+                self.send_header("Content-Type", "application/x-ns-proxy-autoconfig")
+                self.send_header("Content-Length", str(len(script)))
+                self.end_headers()
+                self.wfile.write(script)
+
+            def log_message(self, *args):
+                pass
+
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
+
+    def __enter__(self):
+        self.thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.server.shutdown()
+        self.server.server_close()
+
+    def url(self):
+        return f"http://127.0.0.1:{self.server.server_address[1]}/proxy.pac"
 
 
 def windows_path(path):
@@ -105,6 +162,38 @@ class Run:
         if os.environ.get("TAMSA_WINE_LOCPATH"):
             env["LOCPATH"] = os.environ["TAMSA_WINE_LOCPATH"]
         return env
+
+    def set_user_proxy(self, proxy, bypass, script=""):
+        """Writes the current user's proxy settings into the Wine prefix."""
+        record = ",".join(f"{b:02x}" for b in connection_settings(proxy, bypass, script))
+        self.import_registry(f"""[{INTERNET_SETTINGS}]
+"ProxyEnable"=dword:00000001
+"ProxyServer"="{proxy}"
+"ProxyOverride"="{bypass}"
+
+[{INTERNET_SETTINGS}\\Connections]
+"DefaultConnectionSettings"=hex:{record}
+""")
+
+    def clear_user_proxy(self):
+        """Takes the proxy settings out again: the prefix serves the other cases."""
+        self.import_registry(f"""[{INTERNET_SETTINGS}]
+"ProxyEnable"=dword:00000000
+"ProxyServer"=-
+"ProxyOverride"=-
+
+[{INTERNET_SETTINGS}\\Connections]
+"DefaultConnectionSettings"=-
+""")
+
+    def import_registry(self, text):
+        path = os.path.join(self.work, "settings.reg")
+        with open(path, "w") as f:
+            f.write("REGEDIT4\n\n" + text)
+        done = subprocess.run([WINE, "reg", "import", windows_path(path)], env=self.wine_env(),
+                              capture_output=True, text=True, timeout=60)
+        if done.returncode != 0:
+            raise TestFailure(f"reg import failed: {done.stdout}{done.stderr}")
 
     def start_product(self):
         # The updater finds the product's process by its file name, so each
@@ -601,6 +690,60 @@ def case_second_updater(run, shots):
     expect(run.finish(timeout=20) == 0, "exit code")
 
 
+def through_proxy(way):
+    """The update check and the package through tinyproxy, as a person's
+    machine is set up: on Windows the current user's proxy settings, on Linux
+    http_proxy.
+      "settings": the proxy is used for the service and every range;
+      "bypassed": the service's host is on the bypass list (no_proxy): direct;
+      "environment": (Windows) the settings name a proxy that is down, and
+        http_proxy the working one: the environment wins;
+      "script": (Windows) the settings name a proxy that is down and an
+        automatic configuration script that names the working one: the
+        script wins."""
+    def case(run, shots):
+        with Tinyproxy() as proxy, ScriptHost(f"127.0.0.1:{proxy.port}") as script:
+            down = f"127.0.0.1:{free_port()}"
+            here = f"127.0.0.1:{proxy.port}"
+            if run.wine:
+                settings = {"settings": (here, "<local>;*.example.invalid"),
+                            "bypassed": (here, "*.example.invalid;127.0.0.1"),
+                            "environment": (down, "<local>"),
+                            "script": (down, "<local>", script.url())}[way]
+                run.set_user_proxy(*settings)
+                if way == "environment":
+                    run.extra_env["http_proxy"] = "http://" + here
+            else:
+                run.extra_env["http_proxy"] = "http://" + here
+                if way == "bypassed":
+                    run.extra_env["no_proxy"] = "127.0.0.1"
+            try:
+                run.start_updater()
+                accept(run)
+                expect(run.finish() == 0, "exit code")
+            finally:
+                if run.wine:
+                    run.clear_user_proxy()
+            expect_installed(run)
+            service = f"http://127.0.0.1:{run.service.port}/"
+            requests = [r for r in proxy.requests() if service in r]
+            package = os.path.basename(run.service.package)
+            checks = [r for r in requests if "/soft/update/search" in r]
+            ranges = [r for r in requests if package in r]
+            if way == "bypassed":
+                expect(not requests, "requests for a host on the bypass list went through the proxy:\n" +
+                       "\n".join(requests))
+            else:
+                expect(checks, f"the update check did not pass the proxy; it saw:\n" + "\n".join(requests))
+                # The size probe and the four ranges.
+                expect(len(ranges) >= 5, f"{len(ranges)} package requests passed the proxy, expected 5 or more:\n" +
+                       "\n".join(requests))
+            if way == "script":
+                expect(script.fetched > 0, "the configuration script was never fetched")
+            print(f"{way}: {len(checks)} update requests and {len(ranges)} package requests through the proxy")
+    return case
+
+
 def case_not_a_window(run, shots):
     run.hwnd = 12345
     run.start_updater()
@@ -637,7 +780,15 @@ CASES = {
     "caption_drag_and_maximise": (case_caption_drag_and_maximise, {}),
     "second_updater": (case_second_updater, {}),
     "not_a_window": (case_not_a_window, {}),
+    "proxy_settings": (through_proxy("settings"), {"rate": SLOW}),
+    "proxy_bypassed": (through_proxy("bypassed"), {"rate": SLOW}),
+    "proxy_environment_wins": (through_proxy("environment"), {"rate": SLOW}),
+    "proxy_script": (through_proxy("script"), {"rate": SLOW}),
 }
+
+# Cases with a meaning on Windows only: Linux has no system proxy settings
+# for the environment to win over.
+WINDOWS_ONLY = {"proxy_environment_wins", "proxy_script"}
 
 # Cases the Windows leg does not run under Wine, each with the reason.
 LEFT_OUT_UNDER_WINE = {
@@ -654,6 +805,8 @@ def main():
         for name in CASES:
             if wine and name in LEFT_OUT_UNDER_WINE:
                 print(f"{name}: left out under Wine: {LEFT_OUT_UNDER_WINE[name]}", file=sys.stderr)
+            elif not wine and name in WINDOWS_ONLY:
+                continue
             else:
                 print(name)
         return 0
@@ -664,6 +817,8 @@ def main():
     parser.add_argument("--keep", action="store_true", help="keep the scratch folder")
     parser.add_argument("--wine", metavar="WINDOWS_BUILD_DIR", help="run the Windows program under Wine")
     options = parser.parse_args()
+    if options.case in WINDOWS_ONLY and not options.wine:
+        parser.error(f"{options.case} runs with --wine only")
     build_dir = os.path.abspath(options.build_dir)
     if options.wine:
         settings_wine = {"wine": os.path.abspath(options.wine)}
