@@ -115,6 +115,9 @@ compare() {  # label url file
 for WIDTH in "${widths[@]}"; do
   if [ "$WIDTH" = 32 ]; then
     arch=i686 build_dir=$ROOT/build-win32 WINE=wine WINESERVER_NOW=wineserver
+    # 32-bit Wine as scripts/test-windows.sh installs it (wine32:i386).
+    command -v wine > /dev/null || { echo "download_wine: no 32-bit Wine (scripts/test-windows.sh installs it)" >&2; exit 1; }
+    unset WINELOADER WINESERVER
     export WINEARCH=win32
   else
     arch=x86_64 build_dir=$ROOT/build-win64 WINE=/usr/lib/wine/wine64 WINESERVER_NOW=/usr/lib/wine/wineserver64
