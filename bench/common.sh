@@ -3,6 +3,23 @@
 # The median of the numbers given.
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
+# a / b with two decimals.
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+
+# pair_median FILE-A FILE-B: the median of a[i] / b[i], line by line.
+pair_median() {
+  median $(paste -d' ' "$1" "$2" | awk '{ printf "%.4f\n", $1 / $2 }') | awk '{ printf "%.2f", $1 }'
+}
+
+# timed LABEL-FILE COMMAND...: runs the command, appends its wall seconds to
+# $WORK/LABEL-FILE; a failing command ends the benchmark.
+timed() {
+  local file="$WORK/$1"; shift
+  /usr/bin/time -f "%e %M" -o "$WORK/time.out" "$@" > "$WORK/cmd.out" 2>&1 ||
+    { echo "failed: $*" >&2; tail -5 "$WORK/cmd.out" >&2; exit 1; }
+  cut -d' ' -f1 "$WORK/time.out" >> "$file"
+}
+
 # Starts nginx on a free loopback port serving a folder, with /limited/
 # serving the same files at a per-connection rate.
 #   start_nginx WORK ROOT RATE PROBE_FILE

@@ -53,17 +53,6 @@ md5_of() { md5sum "$1" | cut -d' ' -f1; }
 
 source "$ROOT/bench/common.sh"
 
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
-
-# timed LABEL-FILE COMMAND...: runs the command, appends its wall seconds to
-# $WORK/LABEL-FILE; a failing command ends the benchmark.
-timed() {
-  local file="$WORK/$1"; shift
-  /usr/bin/time -f "%e %M" -o "$WORK/time.out" "$@" > "$WORK/cmd.out" 2>&1 ||
-    { echo "failed: $*" >&2; tail -5 "$WORK/cmd.out" >&2; exit 1; }
-  cut -d' ' -f1 "$WORK/time.out" >> "$file"
-}
-
 fetch_run() {  # url md5
   "$FETCH" "$1" "$WORK/out/fetch.bin" "$2"
   rm -f "$WORK/out/fetch.bin"
@@ -116,10 +105,6 @@ compare() {  # label url file
   # which holds better when the machine's speed drifts during the runs.
   printf '%-34s per-pair medians: package_fetch/curl %s  package_fetch/aria2c %s\n' "" \
     "$(pair_median "$WORK/$tag.fetch" "$WORK/$tag.curl")" "$(pair_median "$WORK/$tag.fetch" "$WORK/$tag.aria")"
-}
-
-pair_median() {  # file-a file-b: the median of a[i] / b[i]
-  median $(paste -d' ' "$1" "$2" | awk '{ printf "%.4f\n", $1 / $2 }') | awk '{ printf "%.2f", $1 }'
 }
 
 peak_kib() {  # url

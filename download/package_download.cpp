@@ -109,7 +109,8 @@ constexpr int CHANGED_FILE_ATTEMPTS = 3;
 
 }  // namespace
 
-bool fetch_package(update_task& task, const std::string& encoded_url, transfer_limits limits, signature_check* check) {
+bool fetch_package(update_task& task, const std::string& encoded_url, transfer_limits limits, signature_check* check,
+                   download_timings* timings) {
     signature_check compiled;
     if (check == nullptr) {
         compiled = compiled_signature_check();
@@ -131,6 +132,7 @@ bool fetch_package(update_task& task, const std::string& encoded_url, transfer_l
             engine.take_signature_hash();
         }
         ok = engine.download();
+        if (timings != nullptr) *timings = engine.timings();
         if (!ok && engine.file_changed() && attempt < CHANGED_FILE_ATTEMPTS && !g_update_cancelled.load()) {
             debug_log("[TamsaUpdate]: the package changed during the download; starting again \n");
             continue;

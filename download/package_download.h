@@ -50,5 +50,6 @@ signature_check compiled_signature_check();
 // compiled ones). When keys are required, a package is ready only when
 // task.package_signature verifies under one of them for
 // task.package_version; otherwise it is deleted and the reason logged.
+// timings, when given, receives where the last try's time went.
 bool fetch_package(update_task& task, const std::string& encoded_url, transfer_limits limits = {},
-                   signature_check* check = nullptr);
+                   signature_check* check = nullptr, download_timings* timings = nullptr);

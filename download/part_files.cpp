@@ -14,6 +14,11 @@ namespace {
 // libcurl's chunks (16 KiB at most here) are gathered into writes of this
 // size: fewer system calls for a small, fixed amount of memory per segment.
 constexpr std::size_t WRITE_BLOCK_BYTES = 64 * 1024;
+// The digest thread hears of a segment's new bytes at this step (and when
+// the segment ends): each report may wake it, and a wake-up is a system call
+// or two (several trips to Wine's server on Windows under Wine) where the
+// gathered write is one.
+constexpr std::uint64_t DIGEST_REPORT_BYTES = 1024 * 1024;
 
 // A part file without a stdio buffer: the engine gathers its own writes, and
 // what it has written is on disk for the digest thread to read.
@@ -75,6 +80,7 @@ bool segment_downloader::setup_segment(segment_sink& sink) {
     sink.file = file;
     sink.written = sink.held;
     sink.on_disk = sink.held;
+    sink.reported = 0;
     part_files_.push_back(file);
     if (sink.held > 0) {
         resumed_bytes_ += sink.held;
@@ -112,6 +118,7 @@ bool segment_downloader::restart_segment(segment_sink& sink) {
     sink.held = 0;
     sink.written = 0;
     sink.on_disk = 0;
+    sink.reported = 0;
     sink.pending_used = 0;
     sink.checked = false;
     sink.finished = false;
@@ -167,9 +174,12 @@ bool segment_downloader::take_chunk(segment_sink& sink, const char* data, std::s
         return false;
     }
     if (bytes > WRITE_BLOCK_BYTES) {
+        const auto write_start = std::chrono::steady_clock::now();
         const std::size_t put = std::fwrite(data, 1, bytes, sink.file);
+        timings_.part_writes_s += std::chrono::duration<double>(std::chrono::steady_clock::now() - write_start).count();
+        ++timings_.part_writes;
         sink.on_disk += put;
-        digest_.grew(static_cast<std::size_t>(sink.index), sink.on_disk);
+        report_to_digest(sink, false);
         return put == bytes;
     }
     if (!sink.pending) {
@@ -190,12 +200,27 @@ bool segment_downloader::flush_pending(segment_sink& sink) {
     if (sink.pending_used == 0 || sink.file == nullptr) {
         return sink.pending_used == 0;
     }
+    const auto write_start = std::chrono::steady_clock::now();
     const std::size_t put = std::fwrite(sink.pending.get(), 1, sink.pending_used, sink.file);
+    timings_.part_writes_s += std::chrono::duration<double>(std::chrono::steady_clock::now() - write_start).count();
+    ++timings_.part_writes;
     const bool complete = put == sink.pending_used;
     sink.on_disk += put;
     sink.pending_used = 0;
-    digest_.grew(static_cast<std::size_t>(sink.index), sink.on_disk);
+    report_to_digest(sink, false);
     return complete;
+}
+
+// Tells the digest what the segment has on disk: at every step of
+// DIGEST_REPORT_BYTES, when the segment is complete, and always when forced
+// (the segment's transfer has ended).
+void segment_downloader::report_to_digest(segment_sink& sink, bool force) {
+    const bool complete = sink.expected != 0 && sink.on_disk >= sink.expected;
+    if (sink.on_disk == sink.reported || (!force && !complete && sink.on_disk - sink.reported < DIGEST_REPORT_BYTES)) {
+        return;
+    }
+    sink.reported = sink.on_disk;
+    digest_.grew(static_cast<std::size_t>(sink.index), sink.on_disk);
 }
 
 void segment_downloader::flush_all_pending() {
@@ -203,6 +228,7 @@ void segment_downloader::flush_all_pending() {
         if (!flush_pending(*sink) && sink->result == CURLE_OK) {
             sink->result = CURLE_WRITE_ERROR;
         }
+        report_to_digest(*sink, true);
         sink->pending.reset();
     }
 }

@@ -129,7 +129,13 @@ segment_downloader::~segment_downloader() {
     }
 }
 
+double segment_downloader::seconds_since_start() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+}
+
 bool segment_downloader::download() {
+    started_ = std::chrono::steady_clock::now();
+    timings_ = {};
     if (!check_file_name_validate()) {
         return false;
     }
@@ -140,6 +146,7 @@ bool segment_downloader::download() {
     }
     flush_all_pending();
     release_transfers();
+    timings_.transfers_s = seconds_since_start();
     count_resumed_bytes(resumed_bytes_);
     const bool complete = !cancelled_ && !setup_failed_ && !ranges_refused_ && !stalled_ && !html_answer_ &&
                           !file_changed_ && segments_complete();
@@ -200,6 +207,7 @@ void segment_downloader::prepare_download() {
         return;
     }
     total_size_ = query_content_length(probe_url_);
+    timings_.probe_s = seconds_since_start();
     if (cancel_requested() || stalled_ || html_answer_) {
         return;  // nothing to fetch: the attempt has already failed
     }
@@ -276,6 +284,7 @@ void segment_downloader::start_digest() {
         return;  // the package's digest is then read from the joined file
     }
     for (const auto& sink : sinks_) {
+        sink->reported = sink->written;
         digest_.grew(static_cast<std::size_t>(sink->index), sink->written);
     }
 }
@@ -440,6 +449,7 @@ void segment_downloader::collect_finished() {
         if (!flush_pending(*sink) && sink->result == CURLE_OK) {
             sink->result = CURLE_WRITE_ERROR;
         }
+        report_to_digest(*sink, true);
         sink->pending.reset();
         long status = 0;
         if (curl_easy_getinfo(msg->easy_handle, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK) {
@@ -551,6 +561,15 @@ void segment_downloader::count_progress(std::int64_t bytes) {
         return;
     }
     const progress_values values = scale_progress(total_size_, bytes_done_);
+    // A message only when the bar's finer step moves (a restart moves it
+    // back): a post per chunk costs the worker a system call and the window
+    // thread a wake-up each, which under Wine are trips to its server.
+    const std::uint32_t step = progress_step(values.total, values.done);
+    if (posted_step_ == step) {
+        return;
+    }
+    posted_step_ = step;
     // A window that is gone drops the message; the download goes on regardless.
     (void)platform::post_message(window_, WM_DOWNLOAD_PROGRESS, values.total, values.done);
+    ++timings_.progress_posts;
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -44,6 +45,22 @@ struct transfer_limits {
     long rate_window_s = 60;
 };
 
+// Where one attempt's time went, in seconds from the attempt's start: for
+// tuning on each system (package_fetch --timings prints it). The transfers
+// include the part writes; the join is the copy of the parts into the
+// package; the digest tail is the wait for the digest after the join.
+struct download_timings {
+    double probe_s = 0;
+    double transfers_s = 0;
+    double part_writes_s = 0;
+    std::uint64_t part_writes = 0;
+    double join_s = 0;
+    double digest_tail_s = 0;
+    // The digest thread's time spent reading and hashing, not waiting.
+    double digest_busy_s = 0;
+    std::uint64_t progress_posts = 0;
+};
+
 // The last path component after the later of the last "/" and "\".
 std::string file_name_of(const std::string& path);
 // The part file of segment index for a target file, beside the program.
@@ -80,6 +97,7 @@ public:
     void take_signature_hash() { signature_hash_wanted_ = true; }
     // That hash (64 bytes) when it covers the whole package, else empty.
     const std::string& package_signature_hash() const { return package_signature_hash_; }
+    const download_timings& timings() const { return timings_; }
 
     const std::uint32_t segment_count = 4;
 
@@ -116,6 +134,7 @@ private:
     void count_progress(std::int64_t bytes);
     bool take_chunk(segment_sink& sink, const char* data, std::size_t bytes);
     bool flush_pending(segment_sink& sink);
+    void report_to_digest(segment_sink& sink, bool force);
     void flush_all_pending();
     void start_digest();
 
@@ -127,6 +146,8 @@ private:
     std::string target_path_;
     std::uint64_t total_size_ = 0;
     std::uint64_t bytes_done_ = 0;
+    // The progress step of the last message posted; none at first.
+    std::optional<std::uint32_t> posted_step_;
     platform::window_handle window_ = 0;
     std::mutex lock_;
     download_flags flags_;
@@ -157,6 +178,9 @@ private:
     // Lets the later segments wait while the digest needs the first one's bytes.
     segment_pacing pacing_;
     bool merge_failed_ = false;
+    download_timings timings_;
+    std::chrono::steady_clock::time_point started_;
+    double seconds_since_start() const;
     // Follows the part files while they grow; declared last so that it stops
     // before anything it reads goes away.
     std::string package_digest_;

@@ -29,6 +29,7 @@ int segment_downloader::merge_segments() {
     if (std::fclose(target) != 0) {
         merge_failed_ = true;
     }
+    timings_.join_s = seconds_since_start();
     // The digest thread read the part files while the join copied them. Each
     // goes as soon as that thread is done with it, so the deletions overlap
     // the rest of the digest instead of following it.
@@ -37,6 +38,8 @@ int segment_downloader::merge_segments() {
     }
     package_digest_ = digest_.finish(merged_bytes_);
     package_signature_hash_ = digest_.blake2b();
+    timings_.digest_tail_s = seconds_since_start();
+    timings_.digest_busy_s = std::chrono::duration<double>(digest_.progress().busy).count();
     for (const std::string& name : part_names_) {
         (void)platform::delete_file(name);  // a part never created simply fails here
     }

@@ -31,3 +31,13 @@ progress_values scale_progress(std::uint64_t total, std::uint64_t done) {
     }
     return {static_cast<std::uint32_t>(total >> shift), static_cast<std::uint32_t>(done >> shift)};
 }
+
+std::uint32_t progress_step(std::uint32_t total, std::uint32_t done) {
+    if (total == 0) {
+        return 0;
+    }
+    if (done > total) {
+        done = total;
+    }
+    return static_cast<std::uint32_t>(static_cast<std::uint64_t>(done) * PROGRESS_STEPS / total);
+}

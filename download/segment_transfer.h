@@ -36,6 +36,7 @@ struct segment_sink {
     std::uint64_t held = 0;      // bytes an earlier attempt left that this one keeps
     std::uint64_t written = 0;   // bytes taken for the part file, held ones included
     std::uint64_t on_disk = 0;   // of those, the bytes already written to the part file
+    std::uint64_t reported = 0;  // of those, the bytes the digest thread has been told of
     // Chunks gathered into one write: libcurl hands over at most 16 KiB at a time.
     std::unique_ptr<char[]> pending;
     std::size_t pending_used = 0;

@@ -6,6 +6,9 @@
 #   scripts/build-windows.sh                   the 32-bit program (as it ships)
 #   scripts/build-windows.sh --tests           the program and the test suites
 #   scripts/build-windows.sh --arch x86_64     the same for x86-64 Windows, in build-win64/
+#   scripts/build-windows.sh --curl-tool       also curl.exe from the same libcurl source and
+#                                              options, for the download benchmark (cached
+#                                              beside the libraries: <deps>/prefix/bin/curl.exe)
 # TAMSA_WINDOWS_DEPS_CACHE=DIR keeps the built dependencies in DIR/<host>
 # instead of the build folder, so that several checkouts share them.
 set -euo pipefail
@@ -13,15 +16,17 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 usage() {
-  echo "usage: scripts/build-windows.sh [--tests] [--arch i686|x86_64]" >&2
+  echo "usage: scripts/build-windows.sh [--tests] [--curl-tool] [--arch i686|x86_64]" >&2
   exit 2
 }
 
 with_tests=OFF
+with_curl_tool=0
 arch=i686
 while [ $# -gt 0 ]; do
   case "$1" in
     --tests) with_tests=ON ;;
+    --curl-tool) with_curl_tool=1 ;;
     --arch) [ $# -ge 2 ] || usage; arch=$2; shift ;;
     *) usage ;;
   esac
@@ -139,19 +144,41 @@ cmake_cross() {
 }
 
 # libcurl with only HTTP and HTTPS, TLS through Windows' own Schannel.
+curl_options=(
+  -DHTTP_ONLY=ON -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_USE_LIBSSH2=OFF
+  -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF -DUSE_LIBIDN2=OFF
+  -DCURL_USE_LIBPSL=OFF -DENABLE_MANUAL=OFF -DBUILD_TESTING=OFF
+  -DCURL_DISABLE_LDAP=ON -DCURL_DISABLE_LDAPS=ON -DENABLE_UNIX_SOCKETS=OFF
+)
 build_curl() {
   local stamp=$prefix/.curl-$curl_version src
   [ -f "$stamp" ] && return 0
   echo "build-windows: building libcurl $curl_version"
   src=$(fetch_source curl "$curl_version")
   rm -rf "$deps/build/curl"
-  cmake_cross -S "$src" -B "$deps/build/curl" \
-    -DHTTP_ONLY=ON -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_USE_LIBSSH2=OFF \
-    -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF -DUSE_LIBIDN2=OFF \
-    -DCURL_USE_LIBPSL=OFF -DENABLE_MANUAL=OFF -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF \
-    -DCURL_DISABLE_LDAP=ON -DCURL_DISABLE_LDAPS=ON -DENABLE_UNIX_SOCKETS=OFF >/dev/null
+  cmake_cross -S "$src" -B "$deps/build/curl" "${curl_options[@]}" -DBUILD_CURL_EXE=OFF >/dev/null
   cmake --build "$deps/build/curl" -j "$jobs" >/dev/null
   cmake --install "$deps/build/curl" >/dev/null
+  touch "$stamp"
+}
+
+# curl's own command-line program from the same source with the same
+# options, linked statically like the program: the peer of the download
+# benchmark under Wine. Built in a folder of its own, so the library that
+# the program links stays as it was; only curl.exe is copied out. The
+# toolchain defines UNICODE, so the tool's entry point is wmain, which
+# ENABLE_UNICODE tells curl's build to link for.
+build_curl_tool() {
+  local stamp=$prefix/.curl-tool-$curl_version src
+  [ -f "$stamp" ] && [ -x "$prefix/bin/curl.exe" ] && return 0
+  echo "build-windows: building curl.exe $curl_version"
+  src=$(fetch_source curl "$curl_version")
+  rm -rf "$deps/build/curl-tool"
+  cmake_cross -S "$src" -B "$deps/build/curl-tool" "${curl_options[@]}" -DBUILD_CURL_EXE=ON \
+    -DENABLE_UNICODE=ON -DCMAKE_EXE_LINKER_FLAGS_RELEASE=-s >/dev/null
+  cmake --build "$deps/build/curl-tool" -j "$jobs" --target curl >/dev/null
+  mkdir -p "$prefix/bin"
+  cp "$deps/build/curl-tool/src/curl.exe" "$prefix/bin/curl.exe"
   touch "$stamp"
 }
 
@@ -225,6 +252,7 @@ build_jsoncpp
 build_freetype
 build_sodium
 if [ "$with_tests" = ON ]; then fetch_httplib; fi
+if [ "$with_curl_tool" = 1 ]; then build_curl_tool; fi
 flock -u 8
 exec 9>"$build_dir/.build.lock"
 flock 9
@@ -236,3 +264,4 @@ cmake -S "$root" -B "$build_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
   -DTAMSA_WIN32_DEPS="$prefix" -DTAMSA_WERROR=ON -DTAMSA_BENCH=OFF -DTAMSA_TESTS="$with_tests" >/dev/null
 cmake --build "$build_dir" -j "$jobs"
 echo "build-windows: $build_dir/TamsaUpdate.exe"
+if [ "$with_curl_tool" = 1 ]; then echo "build-windows: $prefix/bin/curl.exe"; fi

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "download/md5.h"
+#include "download/segment_plan.h"
 #include "download_test_support.h"
 
 namespace {
@@ -200,6 +201,28 @@ TEST(segment_downloader, joins_segments_in_order_whatever_order_they_arrive) {
     releaser.join();
     EXPECT_TRUE(got.ok);
     EXPECT_TRUE(got.package == body) << "joined package differs from the original";
+}
+
+// A package of many more chunks than the bar has steps: one message per
+// tenth of a percent at most (each a system call, and on Windows a trip to
+// the window's queue), and the last one still carries the whole size.
+TEST(segment_downloader, progress_is_posted_once_per_step_of_the_bar) {
+    const std::size_t size = 24 * 1024 * 1024;  // over 1500 chunks of libcurl's 16 KiB at most
+    const std::string body = package_bytes(size);
+    package_host host(body, host_fault::none, 0);
+    temp_dir dir;
+    const std::string name = unique_package_name("steps");
+    const attempt got = run_engine(host.url(name), dir.file(name), nullptr);
+    host.release();
+    ASSERT_TRUE(got.ok);
+    expect_progress_up_to(got.progress, size);
+    EXPECT_LE(got.progress.size(), PROGRESS_STEPS + 1u);
+    std::size_t repeats = 0;
+    for (std::size_t i = 1; i < got.progress.size(); ++i) {
+        const auto step = [&](std::size_t k) { return progress_step(got.progress[k].w, got.progress[k].l); };
+        if (step(i) == step(i - 1)) ++repeats;
+    }
+    EXPECT_EQ(repeats, 0u) << "messages that repeat the step of the one before";
 }
 
 TEST(segment_downloader, stop_flag_ends_the_attempt_without_another_byte) {

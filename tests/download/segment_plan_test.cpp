@@ -75,6 +75,32 @@ TEST(progress_scaling, keeps_the_ratio_in_31_bits) {
     }
 }
 
+TEST(progress_step, counts_tenths_of_a_percent_of_the_message_values) {
+    struct step_case {
+        std::uint32_t total;
+        std::uint32_t done;
+        std::uint32_t expected;
+    };
+    const step_case cases[] = {
+        {1000, 0, 0},
+        {1000, 1, 1},
+        {1000, 999, 999},
+        {1000, 1000, PROGRESS_STEPS},
+        // The last step only when everything is done.
+        {0x7FFFFFFF, 0x7FFFFFFE, PROGRESS_STEPS - 1},
+        {0x7FFFFFFF, 0x7FFFFFFF, PROGRESS_STEPS},
+        {3000, 2, 0},
+        {3000, 3, 1},
+        // Nothing known of the total: one step for the whole.
+        {0, 0, 0},
+        {0, 5, 0},
+        {10, 50, PROGRESS_STEPS},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(progress_step(c.total, c.done), c.expected) << "total " << c.total << " done " << c.done;
+    }
+}
+
 TEST(file_name_of, takes_the_component_after_the_later_separator) {
     const std::pair<const char*, const char*> cases[] = {
         {"D:\\Tools\\pkg.exe", "pkg.exe"},

@@ -13,6 +13,9 @@
 // is announced as. When keys are in effect a second line says
 // "signature=verified key=KEYID" or "signature=refused reason=WORD", and a
 // refused package is deleted and ends with a status other than 0.
+// --timings: one more line, "timings: ...", with where the last attempt's
+// time went (seconds from its start to the end of each phase, the part
+// writes and the digest's own work, the writes and progress messages per MiB).
 #include <curl/curl.h>
 
 #include <chrono>
@@ -70,8 +73,18 @@ int digest_only(const std::string& path) {
     return 0;
 }
 
+void print_timings(const download_timings& t, unsigned long long bytes, double seconds) {
+    const double mib = bytes > 0 ? static_cast<double>(bytes) / (1024.0 * 1024.0) : 1.0;
+    std::printf(
+        "timings: probe=%.3f transfers=%.3f join=%.3f digest_tail=%.3f total=%.3f part_writes=%.3fs"
+        " digest_busy=%.3fs writes_per_mib=%.1f progress_posts_per_mib=%.1f\n",
+        t.probe_s, t.transfers_s, t.join_s, t.digest_tail_s, seconds, t.part_writes_s, t.digest_busy_s,
+        static_cast<double>(t.part_writes) / mib, static_cast<double>(t.progress_posts) / mib);
+}
+
 struct options {
     int retries = 0;
+    bool timings = false;
     std::vector<std::string> pubkeys;
     std::string signature_file;
     std::string version;
@@ -128,11 +141,12 @@ int fetch(const options& opts) {
     const auto start = std::chrono::steady_clock::now();
     int attempts = 0;
     // The same attempts as the updater's worker: download, verify, store, post.
-    std::thread worker([&task, &attempts, &check, url, retries] {
+    download_timings timings;
+    std::thread worker([&task, &attempts, &check, &timings, url, retries] {
         bool ok = false;
         while (!ok && attempts <= retries) {
             ++attempts;
-            ok = fetch_package(task, encoded_package_url(url), {}, &check);
+            ok = fetch_package(task, encoded_package_url(url), {}, &check, &timings);
         }
         task.package_state.store(ok ? package_ready : package_failed, std::memory_order_release);
         (void)platform::post_message(task.progress_window, WM_DOWNLOAD_DONE, ok ? 1 : 0, 0);
@@ -149,6 +163,7 @@ int fetch(const options& opts) {
     std::printf("ok=%d bytes=%llu seconds=%.3f messages=%llu attempts=%d resumed=%llu\n", ready ? 1 : 0,
                 file_size_of(target), seconds, counter.progress_messages, attempts,
                 static_cast<unsigned long long>(resumed_bytes_total()));
+    if (opts.timings) print_timings(timings, file_size_of(target), seconds);
     if (check.required) {
         if (check.verdict.verified) {
             std::printf("signature=verified key=%s\n", check.verdict.key_id.c_str());
@@ -170,7 +185,7 @@ int parse_retries(const char* text) {
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: package_fetch [--retries N] [--pubkey FILE]... [--signature FILE] [--version V]\n"
+                 "usage: package_fetch [--retries N] [--timings] [--pubkey FILE]... [--signature FILE] [--version V]\n"
                  "                     URL TARGET_PATH [MD5]\n"
                  "       package_fetch --md5 FILE\n");
     return 2;
@@ -186,6 +201,8 @@ bool parse_options(int argc, char** argv, options& opts) {
         if (arg == "--retries" && has_value) {
             opts.retries = parse_retries(argv[++i]);
             if (opts.retries < 0) return false;
+        } else if (arg == "--timings") {
+            opts.timings = true;
         } else if (arg == "--pubkey" && has_value) {
             opts.pubkeys.emplace_back(argv[++i]);
         } else if (arg == "--signature" && has_value) {
