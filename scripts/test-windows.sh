@@ -145,6 +145,8 @@ booted=$(date +%s)
 ctest --test-dir "$build_dir" --output-on-failure -j 2 --timeout 300
 tested=$(date +%s)
 scripts/windows-program-checks.sh "$build_dir/TamsaUpdate.exe"
+# The download's bounds on hosts that stall, drip or answer with a web page.
+python3 tests/download/misbehaving_hosts_wine.py "$build_dir/package_fetch.exe"
 checked=$(date +%s)
 
 # The end-to-end outcomes of a whole run (tests/e2e/run_outcomes.py) with
