@@ -101,6 +101,13 @@ void stream_digest::restart(std::size_t segment) {
         std::lock_guard<std::mutex> guard(lock_);
         written_[segment].store(0, std::memory_order_release);
         ++generation_;
+        // Every part is read again from the start: none may go before the
+        // threads have been through it anew, even where they had already
+        // been done with it and have not yet seen the restart.
+        for (auto& f : followers_) {
+            f->done_segments = 0;
+            f->idle = false;
+        }
     }
     wake_.notify_all();
 }
