@@ -229,6 +229,15 @@ std::vector<std::string> squid_config(const std::string& dir, int port, bool) {
     return {"/usr/sbin/squid", "-N", "-f", dir + "/squid.conf"};
 }
 
+// Starts the proxy on a free loopback port with its files in dir (it runs as
+// an unprivileged user that writes its log there). Its address, or empty.
+std::string start_proxy(const proxy_server& p, temp_dir& dir, server_process& proxy) {
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+    const int port = free_loopback_port();
+    if (!proxy.start(p.configure(dir.path().string(), port, false), port, dir.file("proxy.log"))) return {};
+    return "http://127.0.0.1:" + std::to_string(port);
+}
+
 TEST(proxies, package_and_update_request_pass_through_a_real_proxy) {
     const proxy_server proxies[] = {
         {"tinyproxy", tinyproxy_config, "access.log"},
@@ -238,13 +247,10 @@ TEST(proxies, package_and_update_request_pass_through_a_real_proxy) {
     for (const auto& p : proxies) {
         SCOPED_TRACE(p.name);
         temp_dir dir;
-        // The proxy runs as an unprivileged user that writes its log here.
-        std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
-        const int port = free_loopback_port();
         server_process proxy;
-        ASSERT_TRUE(proxy.start(p.configure(dir.path().string(), port, false), port, dir.file("proxy.log")))
-            << test_support::read_file(dir.file("proxy.log")) << test_support::read_file(dir.file("cache.log"));
-        const std::string proxy_url = "http://127.0.0.1:" + std::to_string(port);
+        const std::string proxy_url = start_proxy(p, dir, proxy);
+        ASSERT_FALSE(proxy_url.empty()) << test_support::read_file(dir.file("proxy.log"))
+                                        << test_support::read_file(dir.file("cache.log"));
         package_host origin(body);
         const std::string name = unique_package_name("proxied");
         const std::string log_path = dir.file(p.log_file);
@@ -362,11 +368,10 @@ TEST(proxies, https_package_through_a_proxy_tunnel) {
     for (const auto& p : proxies) {
         SCOPED_TRACE(p.name);
         temp_dir dir;
-        std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
-        const int port = free_loopback_port();
         server_process proxy;
-        ASSERT_TRUE(proxy.start(p.configure(dir.path().string(), port, false), port, dir.file("proxy.log")))
-            << test_support::read_file(dir.file("proxy.log")) << test_support::read_file(dir.file("cache.log"));
+        const std::string proxy_url = start_proxy(p, dir, proxy);
+        ASSERT_FALSE(proxy_url.empty()) << test_support::read_file(dir.file("proxy.log"))
+                                        << test_support::read_file(dir.file("cache.log"));
         const std::string name = unique_package_name("tunnel");
         write_text(origin.www() + name, body);
         const std::string url = origin.url("/" + name);
@@ -374,7 +379,7 @@ TEST(proxies, https_package_through_a_proxy_tunnel) {
         {
             // Only https_proxy is set: a request that went direct, or through
             // the proxy as plain HTTP, would not show as a tunnel below.
-            proxy_environment through(std::nullopt, std::nullopt, "http://127.0.0.1:" + std::to_string(port));
+            proxy_environment through(std::nullopt, std::nullopt, proxy_url);
             const std::string target = dir.file(name);
             EXPECT_TRUE(download_ok(url, target));
             EXPECT_TRUE(read_file(target) == body) << "package of " << read_file(target).size() << " bytes";

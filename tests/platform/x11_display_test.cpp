@@ -741,6 +741,24 @@ TEST_F(x11_display, round_corners_clip_the_window_shape) {
 
 // --- the product's window as owner ---
 
+// Starts the sample product and reads the window id it prints first; 0 when
+// it did not start or printed something else.
+window_handle start_product(test_support::child_process& product, const std::vector<std::string>& args) {
+    if (!product.start_program(SAMPLE_PRODUCT, args)) return 0;
+    const std::string first = product.read_line(10000);
+    return first.rfind("window ", 0) == 0 ? std::stoul(first.substr(7)) : 0;
+}
+
+// The product's record shows it was disabled, then enabled again.
+void expect_disabled_then_enabled(const std::string& record) {
+    ASSERT_TRUE(test_support::eventually([&] {
+        return test_support::read_file(record).find("message _TAMSA_WINDOW_MESSAGE 10 1 0") != std::string::npos;
+    })) << test_support::read_file(record);
+    const std::string text = test_support::read_file(record);
+    EXPECT_LT(text.find("message _TAMSA_WINDOW_MESSAGE 10 0 0"), text.find("message _TAMSA_WINDOW_MESSAGE 10 1 0"))
+        << text;
+}
+
 TEST_F(x11_display, the_products_window_hears_enable_window_as_its_client_message) {
     test_support::temp_dir dir;
     const std::string record = dir.file("record.txt");
@@ -757,12 +775,7 @@ TEST_F(x11_display, the_products_window_hears_enable_window_as_its_client_messag
     EXPECT_FALSE(is_window_enabled(owner));
     enable_window(owner, true);
     EXPECT_TRUE(is_window_enabled(owner));
-    ASSERT_TRUE(test_support::eventually([&] {
-        return test_support::read_file(record).find("message _TAMSA_WINDOW_MESSAGE 10 1 0") != std::string::npos;
-    })) << test_support::read_file(record);
-    const std::string text = test_support::read_file(record);
-    EXPECT_LT(text.find("message _TAMSA_WINDOW_MESSAGE 10 0 0"), text.find("message _TAMSA_WINDOW_MESSAGE 10 1 0"))
-        << text;
+    ASSERT_NO_FATAL_FAILURE(expect_disabled_then_enabled(record));
 
     // Its geometry and state serve centring: openbox's frame counts.
     const rect outer = window_rect(owner);
@@ -786,13 +799,11 @@ TEST_F(x11_display, the_product_is_enabled_again_on_every_way_the_process_ends) 
         test_support::temp_dir dir;
         const std::string record = dir.file("record.txt");
         test_support::child_process product;
-        ASSERT_TRUE(product.start_program(SAMPLE_PRODUCT, {"--no-updater", "--record=" + record}));
-        const std::string first = product.read_line(10000);
-        ASSERT_EQ(first.rfind("window ", 0), 0u) << first;
-        const std::string owner = first.substr(7);
+        const window_handle owner = start_product(product, {"--no-updater", "--record=" + record});
+        ASSERT_NE(owner, 0u);
 
         test_support::child_process probe;
-        ASSERT_TRUE(probe.start({X11_EXIT_PROBE, c.mode, owner}));
+        ASSERT_TRUE(probe.start({X11_EXIT_PROBE, c.mode, std::to_string(owner)}));
         const std::string ready = probe.read_line(10000);
         ASSERT_EQ(ready.rfind("ready ", 0), 0u) << ready;
         if (c.kill_client) {
@@ -802,24 +813,11 @@ TEST_F(x11_display, the_product_is_enabled_again_on_every_way_the_process_ends) 
         ASSERT_TRUE(probe.wait_for_exit(10000));
         EXPECT_TRUE(probe.exited() && probe.exit_code() == 1)
             << "exit " << probe.exit_code() << " signal " << probe.killed_by_signal();
-        ASSERT_TRUE(test_support::eventually([&] {
-            return test_support::read_file(record).find("message _TAMSA_WINDOW_MESSAGE 10 1 0") != std::string::npos;
-        })) << test_support::read_file(record);
-        const std::string text = test_support::read_file(record);
-        EXPECT_LT(text.find("message _TAMSA_WINDOW_MESSAGE 10 0 0"), text.find("message _TAMSA_WINDOW_MESSAGE 10 1 0"))
-            << text;
+        ASSERT_NO_FATAL_FAILURE(expect_disabled_then_enabled(record));
     }
 }
 
 // --- the sample product itself ---
-
-// Starts the sample product and reads the window id it prints first; 0 when
-// it did not start or printed something else.
-window_handle start_product(test_support::child_process& product, const std::vector<std::string>& args) {
-    if (!product.start_program(SAMPLE_PRODUCT, args)) return 0;
-    const std::string first = product.read_line(10000);
-    return first.rfind("window ", 0) == 0 ? std::stoul(first.substr(7)) : 0;
-}
 
 TEST_F(x11_display, the_sample_product_starts_the_updater_with_its_window_and_names) {
     test_support::temp_dir dir;
