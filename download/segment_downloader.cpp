@@ -12,6 +12,7 @@
 #include "download/segment_transfer.h"
 #include "platform/files.h"
 #include "platform/message_queue.h"
+#include "platform/network.h"
 #include "platform/proxy.h"
 
 namespace {
@@ -21,8 +22,6 @@ namespace {
 constexpr int MAX_WAIT_MS = 100;
 // The same while segments wait for the digest: how soon the wait is looked at again.
 constexpr int PACED_WAIT_MS = 5;
-// libcurl's receive buffer per transfer.
-constexpr long RECEIVE_BUFFER_BYTES = 64 * 1024;
 constexpr long MAX_REDIRECTS = 5;
 
 // libcurl's own trace of a transfer, one debug line per line of it. Off
@@ -335,7 +334,7 @@ bool segment_downloader::start_transfer(segment_sink& sink) {
     ok = curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &segment_downloader::on_segment_header) == CURLE_OK && ok;
     ok = curl_easy_setopt(handle, CURLOPT_PRIVATE, &sink) == CURLE_OK && ok;
     set_trace(handle);
-    ok = curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, RECEIVE_BUFFER_BYTES) == CURLE_OK && ok;
+    ok = curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, static_cast<long>(platform::receive_buffer_bytes())) == CURLE_OK && ok;
     // HTTP/2 where TLS negotiates it; refused by a libcurl without HTTP/2, and
     // then the segments travel as HTTP/1.1, one connection each.
     (void)curl_easy_setopt(handle, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
@@ -561,9 +560,9 @@ void segment_downloader::count_progress(std::int64_t bytes) {
         return;
     }
     const progress_values values = scale_progress(total_size_, bytes_done_);
-    // A message only when the bar's finer step moves (a restart moves it
-    // back): a post per chunk costs the worker a system call and the window
-    // thread a wake-up each, which under Wine are trips to its server.
+    // A message only when the bar's step moves (a restart moves it back): a
+    // post per chunk costs the worker a system call and the window thread a
+    // wake-up each, which under Wine are trips to its server.
     const std::uint32_t step = progress_step(values.total, values.done);
     if (posted_step_ == step) {
         return;

@@ -30,9 +30,9 @@ struct progress_values {
     friend bool operator==(const progress_values&, const progress_values&) = default;
 };
 progress_values scale_progress(std::uint64_t total, std::uint64_t done);
-// The steps a progress message is posted at: one per tenth of a percent,
-// ten times finer than the progress window's bar and text.
-inline constexpr std::uint32_t PROGRESS_STEPS = 1000;
+// The steps a progress message is posted at: one per whole percent, all
+// that the progress window's bar and text show.
+inline constexpr std::uint32_t PROGRESS_STEPS = 100;
 // The step that a message's values stand at, from 0 to PROGRESS_STEPS; the
 // last one only when done equals total. 0 when the total is 0.
 std::uint32_t progress_step(std::uint32_t total, std::uint32_t done);

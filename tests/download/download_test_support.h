@@ -313,7 +313,7 @@ private:
                 if (faulty && offset >= half && offset > 0 && !stalled_once) {
                     if (fault == host_fault::drop_connection) return false;
                     if (fault == host_fault::cancel_then_stall) {
-                        sent_before_cancel_ = sent_.load();
+                        sent_before_cancel_ = offered_.load();
                         g_update_cancelled = true;
                     }
                     if (fault == host_fault::stall || fault == host_fault::cancel_then_stall) {
@@ -329,6 +329,7 @@ private:
                     }
                 }
                 if (fault == host_fault::slow_body) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                offered_ += end - offset;
                 if (!sink.write(body->data() + first + offset, end - offset)) return false;
                 sent_ += end - offset;
                 if (counter != nullptr) *counter += end - offset;
@@ -353,6 +354,9 @@ private:
     host_validators validators_;
     std::atomic<std::uint64_t> sent_{0};
     std::atomic<std::uint64_t> range_sent_{0};
+    // Counted before each write, so that it bounds what a client can have
+    // received at any moment (sent_ is counted after).
+    std::atomic<std::uint64_t> offered_{0};
     std::atomic<std::uint64_t> sent_before_cancel_{0};
 };
 

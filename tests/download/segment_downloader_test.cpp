@@ -204,7 +204,7 @@ TEST(segment_downloader, joins_segments_in_order_whatever_order_they_arrive) {
 }
 
 // A package of many more chunks than the bar has steps: one message per
-// tenth of a percent at most (each a system call, and on Windows a trip to
+// whole percent at most (each a system call, and on Windows a trip to
 // the window's queue), and the last one still carries the whole size.
 TEST(segment_downloader, progress_is_posted_once_per_step_of_the_bar) {
     const std::size_t size = 24 * 1024 * 1024;  // over 1500 chunks of libcurl's 16 KiB at most

@@ -75,7 +75,7 @@ TEST(progress_scaling, keeps_the_ratio_in_31_bits) {
     }
 }
 
-TEST(progress_step, counts_tenths_of_a_percent_of_the_message_values) {
+TEST(progress_step, counts_whole_percents_of_the_message_values) {
     struct step_case {
         std::uint32_t total;
         std::uint32_t done;
@@ -83,14 +83,18 @@ TEST(progress_step, counts_tenths_of_a_percent_of_the_message_values) {
     };
     const step_case cases[] = {
         {1000, 0, 0},
-        {1000, 1, 1},
-        {1000, 999, 999},
+        {1000, 9, 0},
+        {1000, 10, 1},
+        {1000, 999, 99},
         {1000, 1000, PROGRESS_STEPS},
         // The last step only when everything is done.
         {0x7FFFFFFF, 0x7FFFFFFE, PROGRESS_STEPS - 1},
         {0x7FFFFFFF, 0x7FFFFFFF, PROGRESS_STEPS},
-        {3000, 2, 0},
-        {3000, 3, 1},
+        {3000, 29, 0},
+        {3000, 30, 1},
+        // Rounded down, as the window takes its whole percent.
+        {0x7FFFFFFF, 0x7FFFFFFF / 2, 49},
+        {300, 199, 66},
         // Nothing known of the total: one step for the whole.
         {0, 0, 0},
         {0, 5, 0},
