@@ -49,7 +49,9 @@ http {
   }
 }
 CONF
-    /usr/sbin/nginx -p "$work" -c "$work/nginx.conf" -e "$work/error.log" &
+    # Its own output goes to a file: holding the script's would keep a
+    # reader of the script's output (a pipe into tail) waiting for nginx.
+    /usr/sbin/nginx -p "$work" -c "$work/nginx.conf" -e "$work/error.log" > "$work/nginx.out" 2>&1 &
     pid=$!
     for _ in $(seq 1 50); do
       if curl -s -o /dev/null "http://127.0.0.1:$port/$probe"; then PORT=$port; PIDS+=("$pid"); return 0; fi

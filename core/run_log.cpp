@@ -3,7 +3,7 @@
 #include "core/run_log.h"
 
 #include <chrono>
-#include <ctime>
+#include <cstdio>
 #include <mutex>
 #include <vector>
 
@@ -33,20 +33,21 @@ std::string newest_runs(const std::string& content, std::uint64_t budget) {
     return {};
 }
 
-// "YYYY-MM-DD hh:mm:ss.mmm" in UTC.
+// "YYYY-MM-DD hh:mm:ss.mmm" in UTC, from the calendar of the standard
+// library alone (no time-zone call of the system's).
 std::string time_stamp() {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-    std::tm parts{};
-#ifdef _WIN32
-    (void)gmtime_s(&parts, &seconds);
-#else
-    (void)gmtime_r(&seconds, &parts);
-#endif
+    using namespace std::chrono;
+    const auto now = floor<milliseconds>(system_clock::now());
+    const auto day = floor<days>(now);
+    const year_month_day date{day};
+    const hh_mm_ss<milliseconds> time{now - day};
     char text[40] = {};
-    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
-    return std::string(text, length) + "." + std::to_string(1000 + millis).substr(1);
+    (void)std::snprintf(text, sizeof text, "%04d-%02u-%02u %02lld:%02lld:%02lld.%03lld", static_cast<int>(date.year()),
+                        static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                        static_cast<long long>(time.hours().count()), static_cast<long long>(time.minutes().count()),
+                        static_cast<long long>(time.seconds().count()),
+                        static_cast<long long>(time.subseconds().count()));
+    return text;
 }
 
 // Writes one line within the cap; holds log_lock.

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -54,6 +56,29 @@ TEST_F(run_log_test, each_run_appends_its_lines_after_a_mark) {
         EXPECT_TRUE(line.starts_with(RUN_LOG_MARK) || (line.size() > 24 && line[4] == '-' && line[13] == ':')) << line;
         start = end + 1;
     }
+}
+
+TEST_F(run_log_test, a_line_starts_with_the_time_in_utc) {
+    const std::string path = dir_.file("TamsaUpdate.log");
+    ASSERT_TRUE(start_run_log(path));
+    const auto before = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
+    debug_log("[TamsaUpdate]: a line \n");
+    const auto after = std::chrono::system_clock::now();
+    stop_run_log();
+    const std::string log = read_file(path);
+    const std::size_t at = log.find("[TamsaUpdate]: a line");
+    ASSERT_NE(at, std::string::npos) << log;
+    const std::size_t line_start = log.rfind('\n', at) + 1;
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millis = 0;
+    ASSERT_EQ(std::sscanf(log.c_str() + line_start, "%4d-%2d-%2d %2d:%2d:%2d.%3d ", &year, &month, &day, &hour, &minute,
+                          &second, &millis),
+              7)
+        << log.substr(line_start);
+    const std::chrono::sys_days date = std::chrono::year{year} / month / day;
+    const auto stamp = date + std::chrono::hours{hour} + std::chrono::minutes{minute} + std::chrono::seconds{second} +
+                       std::chrono::milliseconds{millis};
+    EXPECT_GE(stamp, before) << log.substr(line_start);
+    EXPECT_LE(stamp, after) << log.substr(line_start);
 }
 
 TEST_F(run_log_test, oldest_runs_go_so_the_file_stays_below_its_cap) {
