@@ -3,6 +3,8 @@
 
 namespace platform {
 
-std::size_t receive_buffer_bytes() { return 64 * 1024; }
+std::size_t receive_buffer_bytes() {
+    return 64 * 1024;
+}
 
 }  // namespace platform

@@ -4,6 +4,8 @@
 namespace platform {
 
 // The largest buffer libcurl takes.
-std::size_t receive_buffer_bytes() { return 512 * 1024; }
+std::size_t receive_buffer_bytes() {
+    return 512 * 1024;
+}
 
 }  // namespace platform
