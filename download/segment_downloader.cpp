@@ -334,9 +334,8 @@ bool segment_downloader::start_transfer(segment_sink& sink) {
     ok = curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &segment_downloader::on_segment_header) == CURLE_OK && ok;
     ok = curl_easy_setopt(handle, CURLOPT_PRIVATE, &sink) == CURLE_OK && ok;
     set_trace(handle);
-    ok =
-        curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, static_cast<long>(platform::receive_buffer_bytes())) == CURLE_OK &&
-        ok;
+    const auto receive_buffer = static_cast<long>(platform::receive_buffer_bytes());
+    ok = curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, receive_buffer) == CURLE_OK && ok;
     // HTTP/2 where TLS negotiates it; refused by a libcurl without HTTP/2, and
     // then the segments travel as HTTP/1.1, one connection each.
     (void)curl_easy_setopt(handle, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
