@@ -4,7 +4,8 @@
 // SCRIPT_BOUND (WinHTTP's own timeouts for fetching the script can be far
 // longer, and a script host that accepts and never answers held a request
 // up for minutes); a fixed proxy and its bypass list come next. The answer
-// for a host is kept for a minute, so the segments of one download ask once.
+// for an address is kept for a minute, so the segments of one download ask
+// once.
 #include "platform/proxy.h"
 
 #include <windows.h>
@@ -47,11 +48,19 @@ struct proxy_choice {
     std::string proxy;     // empty: direct
 };
 
+// Loopback addresses are left to the caller: it applies the user's own
+// bypass list's word on them to a script's answer as well.
 proxy_choice choose(const std::string& url, const std::string& list, const std::string& bypass) {
     proxy_choice choice{true, {}};
-    if (list.empty() || proxy_bypassed(bypass, url_host(url))) return choice;
+    if (list.empty() || bypass_entries_match(bypass, url)) return choice;
     choice.proxy = pick_proxy(list, url_scheme(url));
     return choice;
+}
+
+void log_unclear_entries(const std::string& bypass) {
+    for (const std::string& entry : unclear_bypass_entries(bypass)) {
+        debug_output("[TamsaUpdate]: proxy bypass entry \"" + entry + "\" is not understood; it is left out");
+    }
 }
 
 // script_url empty: automatic detection.
@@ -124,11 +133,22 @@ proxy_choice from_script_bounded(const std::string& url, const WINHTTP_CURRENT_U
     return shared->choice;
 }
 
+// Windows sends loopback addresses direct whatever a script or the fixed
+// settings say, unless the user's bypass list says "<-loopback>": a
+// configuration script from the network (automatic detection) must not
+// draw this machine's own services through a proxy.
 std::string system_proxy_for(const std::string& url, const std::atomic<bool>* cancelled) {
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config{};
     if (!::WinHttpGetIEProxyConfigForCurrentUser(&config)) return {};
-    proxy_choice choice = from_script_bounded(url, config, cancelled);
-    if (!choice.decided) choice = choose(url, narrow(config.lpszProxy), narrow(config.lpszProxyBypass));
+    const std::string bypass = narrow(config.lpszProxyBypass);
+    proxy_choice choice{true, {}};
+    if (!loopback_bypassed(bypass, url)) {
+        choice = from_script_bounded(url, config, cancelled);
+        if (!choice.decided) {
+            log_unclear_entries(bypass);
+            choice = choose(url, narrow(config.lpszProxy), bypass);
+        }
+    }
     free_text(config.lpszAutoConfigUrl);
     free_text(config.lpszProxy);
     free_text(config.lpszProxyBypass);
@@ -145,9 +165,12 @@ std::map<std::string, kept_answer> answers;
 
 }  // namespace
 
+// A variable naming a proxy for the request's scheme decides (libcurl reads
+// it, and no_proxy with it); the other scheme keeps the system's proxy.
 std::string proxy_for_request(const std::string& url, const std::atomic<bool>* cancelled) {
-    if (proxy_environment_set()) return {};  // libcurl takes it from there
-    const std::string key = url_scheme(url) + "://" + url_host(url);
+    if (!environment_proxy(proxy_variables_of_environment(), url_scheme(url)).empty()) return {};
+    // A bypass entry can name a port: the answer is the address's, port included.
+    const std::string key = url_scheme(url) + "://" + url_host(url) + ":" + std::to_string(url_port(url));
     const auto now = std::chrono::steady_clock::now();
     {
         std::lock_guard<std::mutex> guard(answers_lock);

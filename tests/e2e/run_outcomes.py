@@ -700,19 +700,26 @@ def through_proxy(way):
         http_proxy the working one: the environment wins;
       "script": (Windows) the settings name a proxy that is down and an
         automatic configuration script that names the working one: the
-        script wins."""
+        script wins;
+      "scheme": (Windows) https_proxy names a proxy that is down: the
+        service and the package (http://) still take the settings' proxy.
+    Windows sends loopback addresses direct whatever the settings say; the
+    service is on 127.0.0.1, so the Windows settings say "<-loopback>"."""
     def case(run, shots):
         with Tinyproxy() as proxy, ScriptHost(f"127.0.0.1:{proxy.port}") as script:
             down = f"127.0.0.1:{free_port()}"
             here = f"127.0.0.1:{proxy.port}"
             if run.wine:
-                settings = {"settings": (here, "<local>;*.example.invalid"),
-                            "bypassed": (here, "*.example.invalid;127.0.0.1"),
-                            "environment": (down, "<local>"),
-                            "script": (down, "<local>", script.url())}[way]
+                settings = {"settings": (here, "<local>;*.example.invalid;<-loopback>"),
+                            "bypassed": (here, f"*.example.invalid;<-loopback>;127.0.0.1:{run.service.port}"),
+                            "environment": (down, "<local>;<-loopback>"),
+                            "script": (down, "<local>;<-loopback>", script.url()),
+                            "scheme": (here, "<local>;<-loopback>")}[way]
                 run.set_user_proxy(*settings)
                 if way == "environment":
                     run.extra_env["http_proxy"] = "http://" + here
+                if way == "scheme":
+                    run.extra_env["https_proxy"] = "http://" + down
             else:
                 run.extra_env["http_proxy"] = "http://" + here
                 if way == "bypassed":
@@ -784,11 +791,12 @@ CASES = {
     "proxy_bypassed": (through_proxy("bypassed"), {"rate": SLOW}),
     "proxy_environment_wins": (through_proxy("environment"), {"rate": SLOW}),
     "proxy_script": (through_proxy("script"), {"rate": SLOW}),
+    "proxy_scheme_by_scheme": (through_proxy("scheme"), {"rate": SLOW}),
 }
 
 # Cases with a meaning on Windows only: Linux has no system proxy settings
 # for the environment to win over.
-WINDOWS_ONLY = {"proxy_environment_wins", "proxy_script"}
+WINDOWS_ONLY = {"proxy_environment_wins", "proxy_script", "proxy_scheme_by_scheme"}
 
 # Cases the Windows leg does not run under Wine, each with the reason.
 LEFT_OUT_UNDER_WINE = {

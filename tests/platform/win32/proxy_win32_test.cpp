@@ -10,8 +10,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/proxy.h"
@@ -133,12 +135,38 @@ private:
     std::thread thread_;
 };
 
-// The environment wins over the settings: these tests run without it.
+// The environment wins over the settings: most tests run without it.
 void clear_proxy_environment() {
     for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
         (void)::_putenv_s(name, "");
     }
 }
+
+using variable_list = std::vector<std::pair<std::string, std::string>>;
+
+// Proxy variables for the life of a test; the earlier ones come back after.
+class proxy_environment {
+public:
+    explicit proxy_environment(const variable_list& variables) {
+        for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "no_proxy"}) {
+            const char* value = std::getenv(name);
+            earlier_.emplace_back(name, value != nullptr ? value : "");
+            (void)::_putenv_s(name, "");
+        }
+        for (const auto& [name, value] : variables) (void)::_putenv_s(name.c_str(), value.c_str());
+    }
+    ~proxy_environment() {
+        for (const auto& [name, value] : earlier_) (void)::_putenv_s(name.c_str(), value.c_str());
+    }
+    proxy_environment(const proxy_environment&) = delete;
+    proxy_environment& operator=(const proxy_environment&) = delete;
+
+private:
+    variable_list earlier_;
+};
+
+const char* const SYSTEM_PROXY = "127.0.0.1:3128";
+const char* const SYSTEM_PROXY_URL = "http://127.0.0.1:3128";
 
 // Every case asks for a host of its own: answers are kept per host for a minute.
 TEST(win32_proxy, the_users_settings_choose_the_proxy) {
@@ -164,6 +192,84 @@ TEST(win32_proxy, the_users_settings_choose_the_proxy) {
         user_proxy_settings settings("127.0.0.1:3128", c.bypass, c.script.empty() ? "" : host.url());
         ASSERT_TRUE(settings.written());
         EXPECT_EQ(platform::proxy_for_request(c.url), c.expected);
+    }
+}
+
+// The bypass list as Internet Options means it: an entry may name a scheme,
+// a port, an IPv6 address in brackets; Windows sends loopback addresses
+// direct unless the list says "<-loopback>". Every case asks for an address
+// (scheme, host, port) of its own: answers are kept per address for a minute.
+TEST(win32_proxy, the_bypass_list_as_windows_reads_it) {
+    struct bypass_case {
+        const char* bypass;
+        const char* url;
+        const char* expected;  // SYSTEM_PROXY_URL or "" (direct)
+    };
+    const bypass_case cases[] = {
+        {"porthost.example.invalid:8080", "http://porthost.example.invalid:8080/p", ""},
+        {"porthost.example.invalid:8080", "http://porthost.example.invalid:9090/p", SYSTEM_PROXY_URL},
+        {"http://schemed.example.invalid", "http://schemed.example.invalid/p", ""},
+        {"http://schemed.example.invalid", "https://schemed.example.invalid/p", SYSTEM_PROXY_URL},
+        {"https://*.secure.example.invalid", "https://a.secure.example.invalid/p", ""},
+        {"https://*.secure.example.invalid", "http://b.secure.example.invalid/p", SYSTEM_PROXY_URL},
+        {"[fe80::1]:80", "http://[fe80::1]/p", ""},
+        {"[fe80::1]:80", "http://[fe80::1]:8080/p", SYSTEM_PROXY_URL},
+        {"<-loopback>;[::1]", "http://[::1]:5551/p", ""},
+        {"other.invalid, *.Comma.Example.Invalid", "http://x.comma.example.invalid/p", ""},
+        {"bad.example.invalid:port;good.example.invalid", "http://good.example.invalid/p", ""},
+        {"bad.example.invalid:port;good.example.invalid", "http://bad.example.invalid/p", SYSTEM_PROXY_URL},
+        // Loopback: direct whatever the list says, unless it says <-loopback>.
+        {"", "http://127.0.0.1:5552/p", ""},
+        {"<local>", "http://127.0.0.1:5553/p", ""},
+        {"<local>", "http://localhost:5554/p", ""},
+        {"<local>", "http://[::1]:5555/p", ""},
+        {"<local>", "http://127.0.0.2:5556/p", ""},
+        {"<-loopback>", "http://127.0.0.1:5557/p", SYSTEM_PROXY_URL},
+        {"<-loopback>;<local>", "http://localhost:5558/p", ""},
+        {"<-loopback>;127.0.0.1:5559", "http://127.0.0.1:5559/p", ""},
+    };
+    clear_proxy_environment();
+    for (const bypass_case& c : cases) {
+        user_proxy_settings settings(SYSTEM_PROXY, c.bypass, "");
+        ASSERT_TRUE(settings.written());
+        EXPECT_EQ(platform::proxy_for_request(c.url), c.expected) << "bypass list \"" << c.bypass << "\", " << c.url;
+    }
+}
+
+// The environment wins scheme by scheme: a variable for one scheme leaves
+// the other to the user's settings; all_proxy covers both.
+TEST(win32_proxy, the_environment_wins_for_its_own_schemes) {
+    struct environment_case {
+        variable_list variables;
+        const char* url;
+        const char* expected;  // SYSTEM_PROXY_URL, or "": libcurl takes the environment's
+    };
+    const char* const ENVIRONMENT_PROXY = "http://127.0.0.1:3130";
+    const environment_case cases[] = {
+        {{{"https_proxy", ENVIRONMENT_PROXY}}, "http://env-a.example.invalid/p", SYSTEM_PROXY_URL},
+        {{{"https_proxy", ENVIRONMENT_PROXY}}, "https://env-a.example.invalid/p", ""},
+        {{{"HTTPS_PROXY", ENVIRONMENT_PROXY}}, "http://env-b.example.invalid/p", SYSTEM_PROXY_URL},
+        {{{"HTTPS_PROXY", ENVIRONMENT_PROXY}}, "https://env-b.example.invalid/p", ""},
+        {{{"http_proxy", ENVIRONMENT_PROXY}}, "https://env-c.example.invalid/p", SYSTEM_PROXY_URL},
+        {{{"http_proxy", ENVIRONMENT_PROXY}}, "http://env-c.example.invalid/p", ""},
+        {{{"all_proxy", ENVIRONMENT_PROXY}}, "http://env-d.example.invalid/p", ""},
+        {{{"all_proxy", ENVIRONMENT_PROXY}}, "https://env-d.example.invalid/p", ""},
+        {{{"ALL_PROXY", ENVIRONMENT_PROXY}}, "https://env-e.example.invalid/p", ""},
+        {{{"http_proxy", ENVIRONMENT_PROXY}, {"https_proxy", ENVIRONMENT_PROXY}},
+         "https://env-f.example.invalid/p",
+         ""},
+        // no_proxy names no proxy of its own; an empty variable is no variable.
+        {{{"no_proxy", "env-g.example.invalid"}}, "http://env-g.example.invalid/p", SYSTEM_PROXY_URL},
+        {{{"https_proxy", ""}}, "https://env-h.example.invalid/p", SYSTEM_PROXY_URL},
+        {{}, "http://env-i.example.invalid/p", SYSTEM_PROXY_URL},
+    };
+    user_proxy_settings settings(SYSTEM_PROXY, "<local>", "");
+    ASSERT_TRUE(settings.written());
+    for (const environment_case& c : cases) {
+        proxy_environment environment(c.variables);
+        std::string named;
+        for (const auto& [name, value] : c.variables) named += name + "=" + value + " ";
+        EXPECT_EQ(platform::proxy_for_request(c.url), c.expected) << named << "for " << c.url;
     }
 }
 
