@@ -288,7 +288,10 @@ void stream_digest::follow(follower& self) {
                 continue;
             }
             if (lengths_[segment] != 0 && offset == lengths_[segment]) {
-                files[segment].reset();  // done with it: its part may go now
+                // Done with it: its part may go now. A reader of the writer's
+                // stream stays open, since a restart reads every part again and
+                // such a reader cannot be opened anew once the writer is gone.
+                if (!own_streams_) files[segment].reset();
                 ++segment;
                 offset = 0;
                 report(self, segment, false);
