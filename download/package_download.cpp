@@ -32,8 +32,7 @@ std::string download_path_for(const std::string& package_path) {
 
 bool is_own_file_name(const std::string& name, const std::string& exe_name) {
     const auto same = [&](const std::string& other) {
-        return !other.empty() &&
-               platform::equal_ignoring_ascii_case(std::string_view(name), std::string_view(other));
+        return !other.empty() && platform::equal_ignoring_ascii_case(std::string_view(name), std::string_view(other));
     };
     return platform::starts_with_ignoring_ascii_case(std::string_view(name), std::string_view("TamsaUpdate.")) ||
            same("update.ini") || same(file_name_of(platform::executable_path())) || same(file_name_of(exe_name));

@@ -60,8 +60,7 @@ bool stream_digest::start(std::vector<std::string> paths, std::vector<std::uint6
     return start_threads(std::move(lengths), with_blake2b, nullptr);
 }
 
-bool stream_digest::start(const std::vector<std::FILE*>& parts, std::vector<std::uint64_t> lengths,
-                          bool with_blake2b) {
+bool stream_digest::start(const std::vector<std::FILE*>& parts, std::vector<std::uint64_t> lengths, bool with_blake2b) {
     stop();
     paths_.assign(parts.size(), std::string());
     own_streams_ = true;

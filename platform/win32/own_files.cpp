@@ -116,8 +116,7 @@ std::FILE* create_new_file(const std::string& path, std::string* error) {
     }
     SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (::ConvertStringSecurityDescriptorToSecurityDescriptorW(OWN_FILE_DACL, SDDL_REVISION_1, &descriptor,
-                                                               nullptr)) {
+    if (::ConvertStringSecurityDescriptorToSecurityDescriptorW(OWN_FILE_DACL, SDDL_REVISION_1, &descriptor, nullptr)) {
         attributes.lpSecurityDescriptor = descriptor;
     }
     // CREATE_NEW fails on any name that is taken, a link included; nobody
@@ -181,8 +180,8 @@ std::FILE* reopen_for_reading(std::FILE* file) {
     if (file == nullptr) return nullptr;
     // A new handle of the same file with a position of its own; it shares
     // the writer's access so that the writer keeps working.
-    HANDLE reader = ::ReOpenFile(handle_of(file), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                 0);
+    HANDLE reader =
+        ::ReOpenFile(handle_of(file), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
     if (reader == INVALID_HANDLE_VALUE) return nullptr;
     return stream_of(reader, false, nullptr);
 }

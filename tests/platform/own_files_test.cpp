@@ -54,8 +54,8 @@ struct in_the_way {
 const in_the_way PLANTED[] = {
     {"a link to a file of the system",
      [](const std::string& path, const std::string& victim) { fs::create_symlink(victim, path); }, false},
-    {"a dangling link", [](const std::string& path, const std::string& victim) { fs::create_symlink(victim + ".new", path); },
-     false},
+    {"a dangling link",
+     [](const std::string& path, const std::string& victim) { fs::create_symlink(victim + ".new", path); }, false},
     {"a file someone else made, open to all",
      [](const std::string& path, const std::string&) {
          write_file(path, "theirs");
@@ -65,8 +65,7 @@ const in_the_way PLANTED[] = {
      true},
     {"a second link of the system's file",
      [](const std::string& path, const std::string& victim) { fs::create_hard_link(victim, path); }, false},
-    {"a FIFO", [](const std::string& path, const std::string&) { ASSERT_EQ(::mkfifo(path.c_str(), 0666), 0); },
-     false},
+    {"a FIFO", [](const std::string& path, const std::string&) { ASSERT_EQ(::mkfifo(path.c_str(), 0666), 0); }, false},
 };
 
 TEST(own_files, create_new_file_never_takes_a_name_that_is_in_use) {
@@ -129,8 +128,8 @@ TEST(own_files, open_own_file_takes_only_a_plain_single_link_file_of_this_accoun
     const reopen_case cases[] = {
         {"our own part file", [](const std::string& path, const std::string&) { write_file(path, "held"); }, true,
          false},
-        {"a link to our own file", [](const std::string& path, const std::string& own) { fs::create_symlink(own, path); },
-         false, false},
+        {"a link to our own file",
+         [](const std::string& path, const std::string& own) { fs::create_symlink(own, path); }, false, false},
         {"a second link of our own file",
          [](const std::string& path, const std::string& own) { fs::create_hard_link(own, path); }, false, false},
         {"a file of another account",
@@ -140,8 +139,7 @@ TEST(own_files, open_own_file_takes_only_a_plain_single_link_file_of_this_accoun
          },
          false, true},
         {"a FIFO (must not hang)",
-         [](const std::string& path, const std::string&) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }, false,
-         false},
+         [](const std::string& path, const std::string&) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }, false, false},
         {"a folder", [](const std::string& path, const std::string&) { fs::create_directory(path); }, false, false},
     };
     for (const reopen_case& c : cases) {
