@@ -31,8 +31,9 @@ struct second_opener {
 
 second_opener try_as_second_opener(const std::string& path, const std::string& elsewhere) {
     second_opener result;
-    HANDLE writer = ::CreateFileW(wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE writer =
+        ::CreateFileW(wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, 0, nullptr);
     if (writer != INVALID_HANDLE_VALUE) {
         result.write = true;
         ::CloseHandle(writer);
