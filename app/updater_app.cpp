@@ -148,8 +148,11 @@ void updater_app::run_update() {
 void updater_app::install_package() {
     task->close_product();
     platform::clear_last_error();
-    std::intptr_t result = platform::shell_open(task->package_path, "", ".");
+    // The package the worker verified and still holds is what starts, never
+    // whatever its name may name by now.
+    std::intptr_t result = task->package_file.start("", ".");
     int last_error = platform::last_error();
+    task->package_file.release();
     if (result < SHELL_SUCCESS_MIN) {
         debug_log("[TamsaUpdate]: InstallUpdate =>%s GetLastError =>%d \n", task->package_path.c_str(), last_error);
     }

@@ -10,6 +10,7 @@
 
 #include "core/launch_parameters.h"
 #include "core/update_messages.h"
+#include "platform/files.h"
 #include "platform/types.h"
 
 enum package_state_value : std::int32_t {
@@ -65,6 +66,9 @@ public:
     std::string package_version;
     std::string package_signature;
     std::string package_path;
+    // The verified package, held by the worker from its check until the run
+    // sequence has started it; nothing is held while no package is ready.
+    platform::held_file package_file;
     platform::window_handle progress_window = 0;
     std::atomic<std::int32_t> package_state{package_none};
     std::atomic<bool> progress_paused{false};

@@ -2,13 +2,14 @@
 // attempt of download and digest check.
 #include "download/package_download.h"
 
-#include <filesystem>
-#include <fstream>
+#include <algorithm>
 #include <system_error>
+#include <vector>
 
 #include "core/text_utils.h"
 #include "core/update_task.h"
 #include "download/md5.h"
+#include "download/own_files.h"
 #include "platform/files.h"
 #include "platform/message_queue.h"
 #include "platform/text_rules.h"
@@ -29,6 +30,14 @@ std::string download_path_for(const std::string& package_path) {
     return module_dir() + DOWNLOAD_MARK + file_name_of(package_path);
 }
 
+bool is_own_file_name(const std::string& name, const std::string& exe_name) {
+    const auto same = [&](const std::string& other) {
+        return !other.empty() && platform::equal_ignoring_ascii_case(std::string_view(name), std::string_view(other));
+    };
+    return platform::starts_with_ignoring_ascii_case(std::string_view(name), std::string_view("TamsaUpdate.")) ||
+           same("update.ini") || same(file_name_of(platform::executable_path())) || same(file_name_of(exe_name));
+}
+
 signature_check compiled_signature_check() {
     signature_check check;
     check.keys = compiled_release_keys();
@@ -43,42 +52,72 @@ std::string placed_list_path() {
     return module_dir() + "TamsaUpdate.packages";
 }
 
-bool placed_by_us(const std::string& name) {
-    std::ifstream list(placed_list_path());
-    std::string line;
-    while (std::getline(list, line)) {
-        if (line == name) return true;
+// The names on the list; a list that is not a plain file of our own (a link,
+// a file someone else made) is not read, and is replaced at the next write.
+std::vector<std::string> placed_names() {
+    std::vector<std::string> names;
+    const std::string path = placed_list_path();
+    if (platform::kind_of_path(path) == platform::path_kind::none) return names;
+    std::string error;
+    std::FILE* list = platform::open_own_file(path, &error);
+    if (list == nullptr) {
+        debug_log("[TamsaUpdate]: %s is not ours (%s); it is not read \n", path.c_str(), error.c_str());
+        return names;
     }
-    return false;
+    std::string line;
+    for (int c = std::fgetc(list); c != EOF; c = std::fgetc(list)) {
+        if (c != '\n') {
+            line.push_back(static_cast<char>(c));
+        } else if (!line.empty()) {
+            names.push_back(std::move(line));
+            line.clear();
+        }
+    }
+    if (!line.empty()) names.push_back(std::move(line));
+    (void)std::fclose(list);  // read only
+    return names;
 }
 
+// Writes the list anew under a name of our own, made exclusively, and moves
+// it over the old one in one step (a link there is replaced itself).
 void remember_placed(const std::string& name) {
-    if (placed_by_us(name)) return;
-    std::ofstream list(placed_list_path(), std::ios::app);
-    list << name << '\n';
-    if (!list) debug_log("[TamsaUpdate]: the list of placed packages cannot be written \n");
+    std::vector<std::string> names = placed_names();
+    if (std::find(names.begin(), names.end(), name) != names.end()) return;
+    names.push_back(name);
+    const std::string path = placed_list_path();
+    const std::string fresh = path + ".new";
+    std::FILE* list = create_download_file(fresh, "the list of placed packages");
+    bool ok = list != nullptr;
+    for (const std::string& entry : names) {
+        ok = ok && std::fputs(entry.c_str(), list) >= 0 && std::fputc('\n', list) != EOF;
+    }
+    if (list != nullptr) ok = std::fclose(list) == 0 && ok;
+    ok = ok && platform::replace_file(fresh, path);
+    if (!ok) {
+        (void)platform::delete_file(fresh);  // absent when it was never made
+        debug_log("[TamsaUpdate]: the list of placed packages cannot be written \n");
+    }
 }
 
-// Puts the finished, verified package at its path. A file of that name that
-// is not a package this program put there (update.ini, a library of the
-// product) is never replaced.
-bool place_package(const std::string& download_path, const std::string& package_path) {
+// The finished, verified package goes to its path, replacing a regular file
+// there (an older package of the product; earlier versions of this program
+// left one where a download failed). Never over the updater's own files,
+// the product's program, a link or a folder.
+bool place_package(platform::held_file& package, const std::string& package_path, const std::string& exe_name) {
     const std::string name = file_name_of(package_path);
-    const platform::path_kind existing = platform::kind_of_path(package_path);
-    // An empty file holds nothing to lose (earlier versions of this program
-    // left one where a download failed).
-    std::error_code error;
-    const bool empty_file =
-        existing == platform::path_kind::file && std::filesystem::file_size(package_path, error) == 0 && !error;
-    if (existing != platform::path_kind::none && !empty_file &&
-        (existing != platform::path_kind::file || !placed_by_us(name))) {
-        debug_log("[TamsaUpdate]: %s is in the way and is not a package of ours; the package is not put there \n",
+    if (is_own_file_name(name, exe_name)) {
+        debug_log("[TamsaUpdate]: %s is a file of the updater or of the product; the package is not put there \n",
                   package_path.c_str());
+        return false;
+    }
+    const platform::path_kind existing = platform::kind_of_path(package_path);
+    if (existing == platform::path_kind::directory || existing == platform::path_kind::other) {
+        debug_log("[TamsaUpdate]: %s is a folder or a link; the package is not put there \n", package_path.c_str());
         return false;
     }
     // Listed first: a package in place is always one the next run may replace.
     remember_placed(name);
-    if (!platform::replace_file(download_path, package_path)) {
+    if (!package.place_at(package_path)) {
         debug_log("[TamsaUpdate]: the package cannot be put at %s \n", package_path.c_str());
         return false;
     }
@@ -123,7 +162,14 @@ bool fetch_package(update_task& task, const std::string& encoded_url, transfer_l
         debug_log("[TamsaUpdate] check_file_name_validate :%s invalidate \n", task.package_path.c_str());
         return false;
     }
+    if (is_own_file_name(name, task.exe_name)) {
+        debug_log("[TamsaUpdate] package file name refused :%s is a file of the updater or of the product \n",
+                  name.c_str());
+        return false;
+    }
     const std::string download_path = download_path_for(task.package_path);
+    // From the check until the installer has started, the package is held.
+    platform::held_file package;
     bool ok = false;
     for (int attempt = 1; attempt <= CHANGED_FILE_ATTEMPTS; ++attempt) {
         segment_downloader engine(encoded_url, encoded_url, download_path, task.progress_window,
@@ -137,20 +183,31 @@ bool fetch_package(update_task& task, const std::string& encoded_url, transfer_l
             debug_log("[TamsaUpdate]: the package changed during the download; starting again \n");
             continue;
         }
+        if (ok && !package.hold(engine.take_package_file(), download_path)) {
+            debug_log("[TamsaUpdate]: %s is no longer our own plain file; it is not used \n", download_path.c_str());
+            ok = false;
+        }
         if (ok) {
-            // The digest taken while the package arrived spares reading it again.
+            // The digests taken while the package arrived read the part files
+            // through our own streams, and the package was joined from those
+            // same streams into a file only we can write: they are its digests.
+            // Read again only when they could not be taken, and then through
+            // the held file, never its name.
             std::string digest = engine.package_digest();
-            if (digest.empty() && !task.package_md5.empty()) file_md5(download_path, digest);
+            if (digest.empty() && !task.package_md5.empty()) file_md5(package.read_path(), digest);
             ok = package_digest_matches(task.package_md5, digest) &&
-                 package_signature_accepted(task, *check, download_path, engine.package_signature_hash());
+                 package_signature_accepted(task, *check, package.read_path(), engine.package_signature_hash());
         }
         break;
     }
-    ok = ok && place_package(download_path, task.package_path);
+    ok = ok && place_package(package, task.package_path, task.exe_name);
     if (!ok) {
+        package.release();
         (void)platform::delete_file(download_path);  // absent when nothing was fetched
+        return false;
     }
-    return ok;
+    task.package_file = std::move(package);
+    return true;
 }
 
 namespace {
@@ -186,6 +243,7 @@ bool update_task::download_package() {
     }
     package_path = module_dir() + package_file_name(url);
     debug_log("[TamsaUpdate]: UpdateFileName %s", package_path.c_str());
+    package_file.release();
     return fetch_package(*this, url);
 }
 

@@ -27,10 +27,17 @@ std::string download_path_for(const std::string& package_path);
 
 // One attempt: the segmented download of encoded_url under our own name,
 // then the digest check against task.package_md5, then the package is put
-// at task.package_path (never over a file that is not a package of ours).
+// at task.package_path (over a regular file of that name, never over the
+// updater's or the product's own files, a link or a folder) and held in
+// task.package_file until it has been started.
 // An attempt that finds the file changed under it starts again, a few times.
 // Progress goes to task.progress_window. True when the package is complete,
 // verified and in place.
+// True for a name the package must never take, ignoring case as Windows
+// does: the updater's own files (its program, update.ini, any
+// "TamsaUpdate." name) and the product's program exe_name.
+bool is_own_file_name(const std::string& name, const std::string& exe_name);
+
 // The digest check: true when expected_md5 is empty or equals local_md5
 // ignoring case; a mismatch is logged with both digests.
 bool package_digest_matches(const std::string& expected_md5, const std::string& local_md5);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/text_utils.h"
+#include "download/own_files.h"
 #include "download/resume_store.h"
 #include "download/segment_downloader.h"
 #include "download/segment_transfer.h"
@@ -20,16 +21,9 @@ constexpr std::size_t WRITE_BLOCK_BYTES = 64 * 1024;
 // gathered write is one.
 constexpr std::uint64_t DIGEST_REPORT_BYTES = 1024 * 1024;
 
-// A part file without a stdio buffer: the engine gathers its own writes, and
-// what it has written is on disk for the digest thread to read.
-std::FILE* open_part(const std::string& path, const char* mode) {
-    std::FILE* file = std::fopen(path.c_str(), mode);
-    if (file != nullptr) {
-        // A stream that keeps its stdio buffer still works, with one more copy.
-        (void)std::setvbuf(file, nullptr, _IONBF, 0);
-    }
-    return file;
-}
+// Part files come without a stdio buffer (the engine gathers its own
+// writes, and what it has written is on disk for the digest thread to read),
+// made exclusively and never through a link: see own_files.h.
 
 // The size of an open part file; -1 when it cannot be told.
 long file_size_of(std::FILE* file) {
@@ -58,7 +52,9 @@ bool segment_downloader::setup_segment(segment_sink& sink) {
     part_names_.push_back(path);
     std::FILE* file = nullptr;
     if (sink.held > 0) {
-        file = open_part(path, "rb+");
+        // Kept by the failed attempt of this run, closed since: trusted only
+        // while it is still a plain file of our own.
+        file = reopen_download_file(path, "part file");
         const long size = file != nullptr ? file_size_of(file) : -1;
         // More bytes than the earlier attempt wrote (a part file longer than
         // its segment, say) are not ours: start that segment from zero.
@@ -71,11 +67,10 @@ bool segment_downloader::setup_segment(segment_sink& sink) {
         }
     }
     if (file == nullptr) {
-        file = open_part(path, "wb+");
+        file = create_download_file(path, "part file");
     }
     if (file == nullptr) {
-        debug_log("[TamsaUpdate]: part file %s cannot be created \n", path.c_str());
-        return false;
+        return false;  // the line has been written
     }
     sink.file = file;
     sink.written = sink.held;
@@ -101,15 +96,10 @@ bool segment_downloader::setup_segment(segment_sink& sink) {
 bool segment_downloader::restart_segment(segment_sink& sink) {
     release_handle(sink);
     const std::string& path = part_names_[static_cast<std::size_t>(sink.index)];
-    // Its content is thrown away, so a failing close loses nothing.
-    (void)std::fclose(sink.file);
-    std::FILE* file = open_part(path, "wb+");
-    for (std::FILE*& part : part_files_) {
-        if (part == sink.file) part = file;
-    }
-    sink.file = file;
-    if (file == nullptr) {
-        debug_log("[TamsaUpdate]: part file %s cannot be created \n", path.c_str());
+    // Emptied where it is, through our own stream: the digest thread's
+    // readers of the same file stay valid, and the name is never used again.
+    if (!platform::truncate_file(sink.file)) {
+        debug_log("[TamsaUpdate]: part file %s cannot be emptied \n", path.c_str());
         return false;
     }
     count_progress(-static_cast<std::int64_t>(sink.written));

@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "core/text_utils.h"
 #include "core/update_messages.h"
+#include "download/own_files.h"
 #include "download/resume_store.h"
 #include "download/segment_transfer.h"
 #include "platform/files.h"
@@ -126,6 +128,11 @@ segment_downloader::~segment_downloader() {
             file = nullptr;
         }
     }
+    if (joined_ != nullptr) (void)std::fclose(joined_);  // complete or not, it was written through this stream only
+}
+
+std::FILE* segment_downloader::take_package_file() {
+    return std::exchange(joined_, nullptr);
 }
 
 double segment_downloader::seconds_since_start() const {
@@ -181,20 +188,23 @@ bool segment_downloader::join_parts(std::uint64_t expected_bytes) {
     debug_log("[TamsaUpdate]: joining the parts of %s failed \n", target_path_.c_str());
     discard_parts();
     // A partly joined package must not look like a finished one.
-    if (std::FILE* target = std::fopen(target_path_.c_str(), "wb")) {
-        (void)std::fclose(target);  // empty either way
+    if (joined_ != nullptr) {
+        (void)platform::truncate_file(joined_);
+        (void)std::fclose(joined_);  // empty either way
+        joined_ = nullptr;
     }
     return false;
 }
 
+// The target is made here, new and ours, before anything is fetched, and
+// held open until the caller takes it: its name is never opened again.
 bool segment_downloader::check_file_name_validate() {
-    std::FILE* file = std::fopen(target_path_.c_str(), "wb+");
-    if (file == nullptr) {
+    if (joined_ != nullptr) (void)std::fclose(joined_);
+    joined_ = create_download_file(target_path_, "the package");
+    if (joined_ == nullptr) {
         debug_log("[TamsaUpdate] check_file_name_validate :%s invalidate \n", target_path_.c_str());
         return false;
     }
-    // Nothing was written, so closing cannot lose data.
-    (void)std::fclose(file);
     return true;
 }
 
@@ -214,6 +224,11 @@ void segment_downloader::prepare_download() {
     // What an earlier attempt left is used now or never.
     std::optional<resume_point> point = take_resume_point(url_, target_path_);
     const std::vector<std::uint64_t> held = resumable_bytes(plan, point);
+    if (!room_for_package(held)) {
+        if (point) keep_resume_point(std::move(*point));  // its parts may serve once there is room
+        setup_failed_ = true;
+        return;
+    }
     if (point && held == std::vector<std::uint64_t>(plan.size(), 0)) {
         drop_resume_point(*point);
     }
@@ -236,6 +251,20 @@ void segment_downloader::prepare_download() {
     int running = 0;
     // Transfer errors surface in the loop; this call only starts the requests.
     (void)curl_multi_perform(transfers_->multi, &running);
+}
+
+// The part files and the joined copy each take the whole package, less what
+// kept part files already hold; a package of unknown size is not judged.
+bool segment_downloader::room_for_package(const std::vector<std::uint64_t>& held) const {
+    if (total_size_ == 0) return true;
+    std::uint64_t kept = 0;
+    for (const std::uint64_t bytes : held) kept += bytes;
+    const std::uint64_t needed = 2 * total_size_ - std::min(kept, total_size_);
+    const std::optional<std::uint64_t> free = platform::free_space(module_dir());
+    if (!free || *free >= needed) return true;
+    debug_log("[TamsaUpdate]: not enough free space for the package: %llu bytes needed in %s, %llu free \n",
+              static_cast<unsigned long long>(needed), module_dir().c_str(), static_cast<unsigned long long>(*free));
+    return false;
 }
 
 // What each segment may keep of an earlier attempt at this package: nothing
@@ -279,7 +308,7 @@ void segment_downloader::start_digest() {
     for (const auto& sink : sinks_) {
         lengths.push_back(sink->ranged ? sink->expected : 0);
     }
-    if (!digest_.start(part_names_, lengths, signature_hash_wanted_)) {
+    if (!digest_.start(part_files_, lengths, signature_hash_wanted_)) {
         return;  // the package's digest is then read from the joined file
     }
     for (const auto& sink : sinks_) {

@@ -98,6 +98,10 @@ public:
     // That hash (64 bytes) when it covers the whole package, else empty.
     const std::string& package_signature_hash() const { return package_signature_hash_; }
     const download_timings& timings() const { return timings_; }
+    // After a download that returned true: the joined package, still open
+    // for reading and writing as the engine created it (exclusively, never
+    // through a link). The caller owns the stream; null once taken.
+    std::FILE* take_package_file();
 
     const std::uint32_t segment_count = 4;
 
@@ -111,6 +115,7 @@ private:
     void prepare_download();
     std::vector<std::uint64_t> resumable_bytes(const std::vector<segment_range>& plan,
                                                const std::optional<resume_point>& point) const;
+    bool room_for_package(const std::vector<std::uint64_t>& held) const;
     std::uint64_t query_content_length(const std::string& url);
     bool package_too_slow();
     bool add_segment(int index, const segment_range* range, std::uint64_t held);
@@ -178,6 +183,8 @@ private:
     // Lets the later segments wait while the digest needs the first one's bytes.
     segment_pacing pacing_;
     bool merge_failed_ = false;
+    // The target, created by this attempt and held open from its start.
+    std::FILE* joined_ = nullptr;
     download_timings timings_;
     std::chrono::steady_clock::time_point started_;
     double seconds_since_start() const;

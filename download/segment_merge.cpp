@@ -5,8 +5,9 @@
 #include "platform/files.h"
 
 int segment_downloader::merge_segments() {
-    std::FILE* target = std::fopen(target_path_.c_str(), "wb+");
-    if (target == nullptr) {
+    // The target this attempt made at its start, never reopened by name.
+    std::FILE* target = joined_;
+    if (target == nullptr || !platform::truncate_file(target)) {
         merge_failed_ = true;
         return 0;
     }
@@ -26,7 +27,8 @@ int segment_downloader::merge_segments() {
         (void)std::fclose(part);  // read only from here on; nothing to lose
         part = nullptr;
     }
-    if (std::fclose(target) != 0) {
+    // Kept open for the caller; what it holds is on disk once flushed.
+    if (std::fflush(target) != 0) {
         merge_failed_ = true;
     }
     timings_.join_s = seconds_since_start();

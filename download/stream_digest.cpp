@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "download/md5.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -55,6 +56,19 @@ stream_digest::~stream_digest() {
 bool stream_digest::start(std::vector<std::string> paths, std::vector<std::uint64_t> lengths, bool with_blake2b) {
     stop();
     paths_ = std::move(paths);
+    own_streams_ = false;
+    return start_threads(std::move(lengths), with_blake2b, nullptr);
+}
+
+bool stream_digest::start(const std::vector<std::FILE*>& parts, std::vector<std::uint64_t> lengths, bool with_blake2b) {
+    stop();
+    paths_.assign(parts.size(), std::string());
+    own_streams_ = true;
+    return start_threads(std::move(lengths), with_blake2b, &parts);
+}
+
+bool stream_digest::start_threads(std::vector<std::uint64_t> lengths, bool with_blake2b,
+                                  const std::vector<std::FILE*>* parts) {
     lengths_ = std::move(lengths);
     written_ = std::make_unique<std::atomic<std::uint64_t>[]>(paths_.size());
     finishing_ = false;
@@ -64,6 +78,14 @@ bool stream_digest::start(std::vector<std::string> paths, std::vector<std::uint6
     followers_.push_back(std::make_unique<follower>(hash_kind::md5));
     // libsodium picks its fastest BLAKE2b for this processor here; without it the portable one still works.
     if (with_blake2b && sodium_init() >= 0) followers_.push_back(std::make_unique<follower>(hash_kind::blake2b));
+    if (parts != nullptr) {
+        // Opened now, while the writer's streams are open for certain; a
+        // segment without a reader fails its digest, which is then read
+        // from the joined file.
+        for (auto& f : followers_) {
+            for (std::FILE* part : *parts) f->readers.push_back(platform::reopen_for_reading(part));
+        }
+    }
     // The standard library reports a thread it cannot create by throwing.
     try {
         for (auto& f : followers_) {
@@ -75,6 +97,11 @@ bool stream_digest::start(std::vector<std::string> paths, std::vector<std::uint6
             stopping_ = true;
         }
         end_threads();
+        for (auto& f : followers_) {
+            for (std::FILE* reader : f->readers) {
+                if (reader != nullptr) (void)std::fclose(reader);  // read-only
+            }
+        }
         followers_.clear();
         return false;
     }
@@ -185,7 +212,10 @@ void stream_digest::report(follower& self, std::size_t done_segments, bool idle)
 void stream_digest::follow(follower& self) {
     const std::size_t count = paths_.size();
     std::vector<std::unique_ptr<std::FILE, int (*)(std::FILE*)>> files;
-    for (std::size_t i = 0; i < count; ++i) files.emplace_back(nullptr, &std::fclose);
+    for (std::size_t i = 0; i < count; ++i) {
+        files.emplace_back(i < self.readers.size() ? self.readers[i] : nullptr, &std::fclose);
+    }
+    self.readers.clear();
     auto block = std::make_unique<char[]>(READ_BLOCK_BYTES);
     const bool blake2b = self.kind == hash_kind::blake2b;
     running_hash context(blake2b);
@@ -232,7 +262,7 @@ void stream_digest::follow(follower& self) {
             if (offset < available) {
                 const auto work_start = std::chrono::steady_clock::now();
                 std::unique_ptr<std::FILE, int (*)(std::FILE*)>& stream = files[segment];
-                if (!stream) {
+                if (!stream && !own_streams_) {
                     stream.reset(std::fopen(paths_[segment].c_str(), "rb"));
                     // Unbuffered: a buffer could hold bytes from before a restart.
                     if (stream) (void)std::setvbuf(stream.get(), nullptr, _IONBF, 0);
@@ -257,7 +287,10 @@ void stream_digest::follow(follower& self) {
                 continue;
             }
             if (lengths_[segment] != 0 && offset == lengths_[segment]) {
-                files[segment].reset();  // done with it: its part may go now
+                // Done with it: its part may go now. A reader of the writer's
+                // stream stays open, since a restart reads every part again and
+                // such a reader cannot be opened anew once the writer is gone.
+                if (!own_streams_) files[segment].reset();
                 ++segment;
                 offset = 0;
                 report(self, segment, false);

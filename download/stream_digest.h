@@ -10,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -28,6 +29,10 @@ public:
     // with_blake2b: the signature's hash is taken too. False when a thread
     // cannot start (the digests are then simply not taken).
     bool start(std::vector<std::string> paths, std::vector<std::uint64_t> lengths, bool with_blake2b = false);
+    // The same for part files open as the writer's own streams (not owned):
+    // each thread reads them through streams of its own, opened here, never
+    // through their names, so it digests exactly the bytes written.
+    bool start(const std::vector<std::FILE*>& parts, std::vector<std::uint64_t> lengths, bool with_blake2b = false);
     // The writer's report: segment now holds written bytes on disk.
     void grew(std::size_t segment, std::uint64_t written);
     // A segment's part file went back to zero: the digest starts over.
@@ -68,6 +73,8 @@ private:
         std::string result;
         std::uint64_t digested = 0;
         bool failed = false;
+        // Readers of the writer's streams, one a segment, taken over by the thread.
+        std::vector<std::FILE*> readers;
         // The running figures of progress(), written by the thread.
         std::atomic<std::uint64_t> progress_bytes{0};
         std::atomic<std::chrono::steady_clock::rep> busy_ticks{0};
@@ -78,8 +85,11 @@ private:
     void follow(follower& self);
     void report(follower& self, std::size_t done_segments, bool idle);
     void end_threads();
+    bool start_threads(std::vector<std::uint64_t> lengths, bool with_blake2b, const std::vector<std::FILE*>* parts);
 
     std::vector<std::string> paths_;
+    // Set when the part files are read through streams opened from the writer's.
+    bool own_streams_ = false;
     std::vector<std::uint64_t> lengths_;
     std::unique_ptr<std::atomic<std::uint64_t>[]> written_;
     std::vector<std::unique_ptr<follower>> followers_;

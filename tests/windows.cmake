@@ -42,6 +42,7 @@ tamsa_windows_test(win32_platform_tests
     ${win32_platform_dir}/text_win32_test.cpp
     ${win32_platform_dir}/profile_win32_test.cpp
     ${win32_platform_dir}/files_win32_test.cpp
+    ${win32_platform_dir}/held_file_win32_test.cpp
     ${win32_platform_dir}/single_instance_win32_test.cpp
     ${win32_platform_dir}/process_win32_test.cpp
     ${win32_platform_dir}/message_queue_win32_test.cpp

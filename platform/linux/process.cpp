@@ -149,15 +149,20 @@ int descriptor_limit() {
 
 // The grandchild: a new session in the working directory, then exec. Any
 // failure is reported as errno through the close-on-exec pipe.
+// With exec_fd (not -1) the file open as exec_fd runs, not path: it stays
+// open in the new program, so that the interpreter of a "#!" script can read
+// it as /dev/fd/N.
 [[noreturn]] void exec_detached(const char* path, char* const argv[], const char* working_dir, int report_fd,
-                                int max_fd, bool search_path) {
+                                int max_fd, bool search_path, int exec_fd) {
     sigset_t all{};
     sigemptyset(&all);
     sigprocmask(SIG_SETMASK, &all, nullptr);
     signal(SIGPIPE, SIG_DFL);
     close_inherited_descriptors(max_fd);
     if (working_dir[0] == '\0' || ::chdir(working_dir) == 0) {
-        if (search_path) {
+        if (exec_fd >= 0) {
+            if (::fcntl(exec_fd, F_SETFD, 0) == 0) ::execveat(exec_fd, "", argv, environ, AT_EMPTY_PATH);
+        } else if (search_path) {
             ::execvp(path, argv);
         } else {
             ::execv(path, argv);
@@ -173,7 +178,7 @@ int descriptor_limit() {
 // that no zombie of ours remains, exec. Returns 0 when the exec succeeded,
 // otherwise the errno of the failing step.
 int spawn_detached(const std::string& path, const std::vector<std::string>& args, const std::string& working_dir,
-                   bool search_path) {
+                   bool search_path, int exec_fd = -1) {
     std::vector<char*> argv;
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
@@ -193,7 +198,7 @@ int spawn_detached(const std::string& path, const std::vector<std::string>& args
         ::setsid();  // result ignored: a fresh child is never a group leader
         const pid_t grandchild = ::fork();
         if (grandchild == 0)
-            exec_detached(path.c_str(), argv.data(), working_dir.c_str(), report[1], max_fd, search_path);
+            exec_detached(path.c_str(), argv.data(), working_dir.c_str(), report[1], max_fd, search_path, exec_fd);
         if (grandchild < 0) {
             const int error = errno;
             while (::write(report[1], &error, sizeof error) < 0 && errno == EINTR) {
@@ -217,18 +222,12 @@ int spawn_detached(const std::string& path, const std::vector<std::string>& args
 enum class file_kind { executable, document };
 
 // An ELF binary or a "#!" script runs itself; anything else is a document.
-bool read_kind(const std::string& path, file_kind& kind, int& error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = errno;
-        return false;
-    }
+bool read_kind_of(int fd, file_kind& kind, int& error) {
     unsigned char head[4] = {};
     ssize_t got = 0;
-    while ((got = ::read(fd, head, sizeof head)) < 0 && errno == EINTR) {
+    while ((got = ::pread(fd, head, sizeof head, 0)) < 0 && errno == EINTR) {
     }
     error = errno;
-    ::close(fd);  // result ignored: read-only descriptor
     if (got < 0) return false;
     const bool elf = got == 4 && std::memcmp(head,
                                              "\x7f"
@@ -237,6 +236,17 @@ bool read_kind(const std::string& path, file_kind& kind, int& error) {
     const bool script = got >= 2 && head[0] == '#' && head[1] == '!';
     kind = elf || script ? file_kind::executable : file_kind::document;
     return true;
+}
+
+bool read_kind(const std::string& path, file_kind& kind, int& error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = errno;
+        return false;
+    }
+    const bool ok = read_kind_of(fd, kind, error);
+    ::close(fd);  // result ignored: read-only descriptor
+    return ok;
 }
 
 // Gives the file its owner-execute bit; fine when it already has it.
@@ -361,6 +371,27 @@ std::intptr_t shell_open(const std::string& file, const std::string& parameters,
 }
 
 namespace linux_backend {
+
+std::intptr_t start_held(int fd, const std::string& path, const std::string& parameters,
+                         const std::string& working_dir) {
+    file_kind kind = file_kind::document;
+    int error = 0;
+    if (!read_kind_of(fd, kind, error)) return fail_with(error);
+    if (kind == file_kind::document) {
+        // The desktop opens a document by its name: only while that name is still the held file.
+        struct stat named {};
+        struct stat held {};
+        if (::lstat(path.c_str(), &named) != 0 || ::fstat(fd, &held) != 0 || named.st_dev != held.st_dev ||
+            named.st_ino != held.st_ino) {
+            return fail_with(EACCES);
+        }
+        return open_with_desktop(absolute_path(path), working_dir);
+    }
+    std::vector<std::string> args{absolute_path(path)};
+    for (std::string& part : split_on_blanks(parameters)) args.push_back(std::move(part));
+    const int spawned = spawn_detached(args.front(), args, working_dir, false, fd);
+    return spawned == 0 ? SHELL_OK : fail_with(spawned);
+}
 
 int open_proc_directory(process_id pid) {
     char path[32];

@@ -256,23 +256,25 @@ TEST(start_download, a_second_start_while_the_worker_runs_is_ignored) {
     EXPECT_EQ(window.of(WM_DOWNLOAD_DONE)[0].w, 1u);
 }
 
-// The package's name comes from the service: a file of that name beside the
-// program that is not a package of ours stays byte for byte, whether the
-// download then fails or succeeds. A package this program put there earlier
-// is replaced by the next one of that name, and so is an empty file.
-TEST(fetch_package, never_replaces_a_file_that_is_not_a_package_of_ours) {
+// The package's name comes from the service and stays the same from release
+// to release: a regular file of that name beside the program (an older
+// package, one an earlier version of this program left, an empty one) is
+// replaced by the verified package, and stays byte for byte when the
+// download fails.
+TEST(fetch_package, replaces_a_regular_file_of_the_packages_name_only_when_verified) {
     const std::string body = package_bytes(200000);
     struct place_case {
         const char* what;
         bool earlier_package_of_ours;
+        std::string content;
         std::string md5;
         bool ready;
     };
     const place_case cases[] = {
-        {"foreign file, download fails its digest", false, md5_of("other"), false},
-        {"foreign file, download succeeds", false, md5_of(body), false},
-        {"our earlier package", true, md5_of(body), true},
-        {"an empty file", false, md5_of(body), true},
+        {"unlisted file, download fails its digest", false, "older package", md5_of("other"), false},
+        {"unlisted file, download succeeds", false, "older package", md5_of(body), true},
+        {"our earlier package", true, "older package", md5_of(body), true},
+        {"an empty file", false, "", md5_of(body), true},
     };
     package_host host(body);
     for (const place_case& c : cases) {
@@ -292,19 +294,20 @@ TEST(fetch_package, never_replaces_a_file_that_is_not_a_package_of_ours) {
             testing::internal::CaptureStderr();
             ASSERT_TRUE(earlier.task.download_package());
             (void)testing::internal::GetCapturedStderr();
-            write_file(module_dir() + name, "older package");
-        } else {
-            write_file(module_dir() + name, c.ready ? "" : "[UPDATE]\nhost=example\n");
+            earlier.task.package_file.release();
         }
+        write_file(module_dir() + name, c.content);
         testing::internal::CaptureStderr();
         const bool ok = fixture.task.download_package();
         const std::string log = testing::internal::GetCapturedStderr();
         EXPECT_EQ(ok, c.ready) << log;
+        EXPECT_EQ(fixture.task.package_file.valid(), c.ready);
         if (c.ready) {
             EXPECT_TRUE(read_file(module_dir() + name) == body);
         } else {
-            EXPECT_EQ(read_file(module_dir() + name), "[UPDATE]\nhost=example\n") << log;
+            EXPECT_EQ(read_file(module_dir() + name), c.content) << log;
         }
+        fixture.task.package_file.release();
         EXPECT_TRUE(leftover_parts(name).empty());
     }
 }

@@ -3,6 +3,7 @@
 //   test_child forever            prints "ready" and sleeps until killed
 //   test_child hold <name>        takes the single-instance marker, prints the
 //                                 result code, then sleeps until killed
+//   test_child mark <path>        writes "ran" to path and exits with 0
 //   test_child window <msg> obey|ignore
 //                                 makes a top-level window, prints its handle
 //                                 in decimal and runs its message loop; on
@@ -66,6 +67,12 @@ int main(int argc, char** argv) {
     if (argc >= 3 && std::strcmp(argv[1], "sleep") == 0) {
         ::Sleep(static_cast<DWORD>(std::atoi(argv[2])));
         return 0;
+    }
+    if (argc >= 3 && std::strcmp(argv[1], "mark") == 0) {
+        std::FILE* mark = std::fopen(argv[2], "wb");
+        if (mark == nullptr) return 1;
+        std::fputs("ran", mark);
+        return std::fclose(mark) == 0 ? 0 : 1;
     }
     if (argc >= 2 && std::strcmp(argv[1], "forever") == 0) {
         print_line("ready");
