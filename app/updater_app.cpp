@@ -12,6 +12,7 @@
 #include "core/text_utils.h"
 #include "core/update_task.h"
 #include "download/leftover_cleanup.h"
+#include "download/release_signature.h"
 #include "platform/com.h"
 #include "platform/foreign_window.h"
 #include "platform/last_error.h"
@@ -127,6 +128,7 @@ void updater_app::run_update() {
     }
     if (!task) {
         task = std::make_unique<update_task>(*this);
+        task->signed_releases = release_keys_compiled();
         // Every run starts from a directory without leftovers of earlier runs.
         clear_files();
     }

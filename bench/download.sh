@@ -76,7 +76,8 @@ aria_run() {  # url md5: four connections, aria2c's own MD5 check
 }
 
 signed_run() {  # url md5: the same attempt with the release signature checked
-  "$FETCH" --pubkey "$WORK/release.pub" --signature "$WORK/package.minisig" --version bench \
+  "$FETCH" --pubkey "$WORK/release.pub" --signature "$WORK/package.minisig" --version 2.0.0 \
+    --product bench --running-version 1.0.0 \
     "$1" "$WORK/out/fetch.bin" "$2" | grep -q '^signature=verified ' || { echo "signature not verified" >&2; return 1; }
   rm -f "$WORK/out/fetch.bin"
 }
@@ -139,7 +140,8 @@ signature_cost() {
   md5=$(md5_of "$WORK/www/$file")
   [ -f "$WORK/release.key" ] ||
     minisign -G -W -p "$WORK/release.pub" -s "$WORK/release.key" </dev/null >/dev/null
-  minisign -S -s "$WORK/release.key" -m "$WORK/www/$file" -x "$WORK/package.minisig" -t "version=bench" \
+  minisign -S -s "$WORK/release.key" -m "$WORK/www/$file" -x "$WORK/package.minisig" \
+    -t "version=2.0.0 product=bench" \
     </dev/null >/dev/null
   rm -f "$WORK"/sig.*
   fetch_run "$url" "$md5" > /dev/null 2>&1

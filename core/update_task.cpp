@@ -14,6 +14,10 @@ update_task::update_task(const launch_parameters& app)
       quit_message_id(app.quit_message_id),
       product_window(app.product_window) {}
 
+std::string update_task::query_product() const {
+    return url_encode(ansi_to_utf8(product));
+}
+
 update_task::~update_task() {
     // shutdown joins the worker before it frees the task; any other owner
     // (an early return, a test) must not end the process over a live thread.

@@ -37,6 +37,8 @@ public:
 
     // Asks the update service; true when a package was chosen.
     bool GetFileHash();
+    // The product's name as the update query sends it: UTF-8, percent-encoded.
+    std::string query_product() const;
 
     // Starts a download attempt on a new worker thread; ignored (and logged)
     // while the worker of an earlier attempt still runs.
@@ -60,6 +62,10 @@ public:
     std::uint32_t quit_message_id = 0;
     platform::window_handle product_window = 0;
     std::string package_url;
+    // Set before the update check in a program built with release keys: the
+    // decision then offers only a release newer by dotted numbers
+    // (compare_dotted_versions) and reads the signature strictly.
+    bool signed_releases = false;
     // The answer's version and the chosen package's minisign signature (the
     // whole .minisig text, empty when none came); checked only by a program
     // built with release keys.

@@ -42,6 +42,7 @@ signature_check compiled_signature_check() {
     signature_check check;
     check.keys = compiled_release_keys();
     check.required = release_keys_compiled();
+    check.legacy = compiled_legacy_signatures();
     return check;
 }
 
@@ -133,7 +134,8 @@ bool package_signature_accepted(update_task& task, signature_check& check, const
     if (!check.required) {
         return true;
     }
-    check.verdict = verify_release_signature(check.keys, task.package_signature, task.package_version, path, prehash);
+    check.verdict = verify_release_signature(check.keys, task.package_signature, release_claim_of(task), path, prehash,
+                                             check.legacy);
     if (check.verdict.verified) {
         debug_log("[TamsaUpdate]: package signature verified, key %s \n", check.verdict.key_id.c_str());
         return true;

@@ -42,11 +42,13 @@ bool is_own_file_name(const std::string& name, const std::string& exe_name);
 // ignoring case; a mismatch is logged with both digests.
 bool package_digest_matches(const std::string& expected_md5, const std::string& local_md5);
 
-// The release keys one attempt checks signatures against, and the outcome.
-// With no keys required no signature is checked and verdict stays empty.
+// The release keys one attempt checks signatures against, whether the
+// legacy form counts, and the outcome. With no keys required no signature
+// is checked and verdict stays empty.
 struct signature_check {
     std::vector<release_key> keys;
     bool required = false;
+    legacy_signatures legacy = legacy_signatures::refused;
     signature_verdict verdict;
 };
 // The check of the program's own build: its compiled keys, required when it
@@ -55,8 +57,8 @@ signature_check compiled_signature_check();
 
 // check: the keys to check the package's signature against (nullptr: the
 // compiled ones). When keys are required, a package is ready only when
-// task.package_signature verifies under one of them for
-// task.package_version; otherwise it is deleted and the reason logged.
+// task.package_signature verifies under one of them for the task's claim
+// (release_claim_of); otherwise it is deleted and the reason logged.
 // timings, when given, receives where the last try's time went.
 bool fetch_package(update_task& task, const std::string& encoded_url, transfer_limits limits = {},
                    signature_check* check = nullptr, download_timings* timings = nullptr);

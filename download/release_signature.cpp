@@ -3,9 +3,14 @@
 
 #include <sodium.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <optional>
+
+#include "core/update_task.h"
+#include "core/version_order.h"
 
 namespace {
 
@@ -89,26 +94,35 @@ bool is_legacy(const signature_line& line) {
     return line.algorithm[0] == 'E' && line.algorithm[1] == 'd';
 }
 
-// True when the comment holds the token version=V and no version= token
-// that names another version.
-bool names_version(std::string_view comment, const std::string& version) {
-    constexpr std::string_view KEY = "version=";
-    bool named = false;
+// The values of the tokens key=VALUE in a trusted comment (tokens are
+// separated by blanks and tabs), in order.
+std::vector<std::string_view> token_values(std::string_view comment, std::string_view key) {
+    std::vector<std::string_view> values;
     while (!comment.empty()) {
         const std::size_t start = comment.find_first_not_of(" \t");
         if (start == std::string_view::npos) break;
         comment.remove_prefix(start);
         const std::size_t end = comment.find_first_of(" \t");
         const std::string_view token = comment.substr(0, end);
-        if (token.starts_with(KEY)) {
-            if (token.substr(KEY.size()) != version) return false;
-            named = true;
+        if (token.size() > key.size() && token.starts_with(key) && token[key.size()] == '=') {
+            values.push_back(token.substr(key.size() + 1));
         }
         if (end == std::string_view::npos) break;
         comment.remove_prefix(end);
     }
-    return named;
+    return values;
 }
+
+// True when the comment names key=expected and names no other value of key.
+bool names_only(std::string_view comment, std::string_view key, const std::string& expected) {
+    const std::vector<std::string_view> values = token_values(comment, key);
+    if (expected.empty() || values.empty()) return false;
+    return std::all_of(values.begin(), values.end(), [&](std::string_view value) { return value == expected; });
+}
+
+// A legacy signature covers the package in memory; a 32-bit program may
+// not find that much address space in one piece, so it never tries.
+constexpr bool LEGACY_FORM_POSSIBLE = sizeof(void*) >= 8;
 
 signature_verdict refused(std::string reason, std::string detail) {
     signature_verdict verdict;
@@ -130,8 +144,9 @@ file_ptr open_for_reading(const std::string& path) {
     return file_ptr(std::fopen(path.c_str(), "rb"), &std::fclose);
 }
 
-// The whole file, for a legacy signature; nothing when it cannot be read or is too large.
-std::optional<std::string> read_whole(const std::string& path, bool& too_large) {
+// The whole file, for a legacy signature; nothing when it cannot be read,
+// is too large, or does not fit in memory.
+std::optional<std::string> read_whole(const std::string& path, bool& too_large) try {
     too_large = false;
     file_ptr file = open_for_reading(path);
     if (!file) return std::nullopt;
@@ -150,6 +165,8 @@ std::optional<std::string> read_whole(const std::string& path, bool& too_large) 
     }
     if (std::ferror(file.get()) != 0) return std::nullopt;
     return content;
+} catch (const std::bad_alloc&) {
+    return std::nullopt;
 }
 
 // The package's own signature: over its BLAKE2b-512 hash (prehashed) or
@@ -232,9 +249,57 @@ std::string file_blake2b(const std::string& path) {
     return hash;
 }
 
+release_claim release_claim_of(const update_task& task) {
+    return {task.package_version, task.query_product(), task.version};
+}
+
+namespace {
+
+// The refusal of a legacy signature this program does not take, before any
+// key or byte is looked at; nothing for a prehashed one.
+std::optional<signature_verdict> legacy_refusal(const parsed_signature& signature, legacy_signatures legacy) {
+    if (!is_legacy(signature.line)) return std::nullopt;
+    if (legacy == legacy_signatures::refused) {
+        return refused("legacy-form",
+                       "a legacy signature (minisign -l), which this program does not accept; sign "
+                       "the package with minisign's default form");
+    }
+    if (!LEGACY_FORM_POSSIBLE) {
+        return refused("legacy-form",
+                       "a legacy signature, which a 32-bit program does not check; sign the package "
+                       "with minisign's default form");
+    }
+    return std::nullopt;
+}
+
+// The trusted comment's promises, against what this run expects.
+std::optional<signature_verdict> claim_refusal(const parsed_signature& signature, const release_claim& claim) {
+    const std::string_view comment = signature.trusted_comment;
+    if (!names_only(comment, "version", claim.version)) {
+        return refused("wrong-version", "the signature is not for version " + claim.version + " (\"" +
+                                            signature.trusted_comment + "\")");
+    }
+    if (!names_only(comment, "product", claim.product)) {
+        return refused("wrong-product", "the signature is not for product " + claim.product + " (\"" +
+                                            signature.trusted_comment + "\")");
+    }
+    if (claim.running_version.empty() || !dotted_version_is_newer(claim.version, claim.running_version)) {
+        return refused("not-newer",
+                       "version " + claim.version + " is not newer than the running " + claim.running_version);
+    }
+    // Only the publisher's own comment can say the form; a prehashed
+    // signature turned into a legacy one carries a comment without it.
+    if (is_legacy(signature.line) && !names_only(comment, "form", "legacy")) {
+        return refused("legacy-form", "a legacy signature whose trusted comment does not say form=legacy");
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 signature_verdict verify_release_signature(const std::vector<release_key>& keys, const std::string& signature_text,
-                                           const std::string& version, const std::string& package_path,
-                                           const std::string& prehash) {
+                                           const release_claim& claim, const std::string& package_path,
+                                           const std::string& prehash, legacy_signatures legacy) {
     if (!sodium_ready()) return refused("malformed", "the signature library cannot start");
     if (signature_text.empty()) return refused("unsigned", "the update service sent no signature");
     parsed_signature signature;
@@ -242,6 +307,7 @@ signature_verdict verify_release_signature(const std::vector<release_key>& keys,
         (!is_prehashed(signature.line) && !is_legacy(signature.line))) {
         return refused("malformed", "the signature is not a minisign signature");
     }
+    if (std::optional<signature_verdict> refusal = legacy_refusal(signature, legacy)) return *refusal;
     std::array<unsigned char, 8> key_id{};
     std::copy(std::begin(signature.line.key_id), std::end(signature.line.key_id), key_id.begin());
     const release_key* key = find_key(keys, signature.line.key_id);
@@ -258,10 +324,7 @@ signature_verdict verify_release_signature(const std::vector<release_key>& keys,
                                     signed_comment.size(), key->public_key.data()) != 0) {
         return refused("bad-comment-signature", "the trusted comment is not the one signed");
     }
-    if (version.empty() || !names_version(signature.trusted_comment, version)) {
-        return refused("wrong-version",
-                       "the signature is not for version " + version + " (\"" + signature.trusted_comment + "\")");
-    }
+    if (std::optional<signature_verdict> refusal = claim_refusal(signature, claim)) return *refusal;
     signature_verdict verdict = check_package_bytes(*key, signature.line, package_path, prehash);
     verdict.key_id = key_id_text(key_id);
     verdict.verified = verdict.reason.empty();
@@ -302,4 +365,12 @@ const std::vector<release_key>& compiled_release_keys() {
 
 bool release_keys_compiled() {
     return read_compiled_keys().compiled;
+}
+
+legacy_signatures compiled_legacy_signatures() {
+#if TAMSA_LEGACY_SIGNATURES
+    return legacy_signatures::accepted;
+#else
+    return legacy_signatures::refused;
+#endif
 }

@@ -73,7 +73,7 @@ chmod +x "$product/restart.sh"
 
 size=$((64 * 1024 * 1024))
 release=$(tools/sample_release/make_release.sh --out "$work/release" --product-dir "$product" \
-  --version 2.0.0 --from 1.0.0 --size "$size" --sign-key tools/sample_release/demo_release.key)
+  --version 2.0.0 --from 1.0.0 --size "$size" --sign-key tools/sample_release/demo_release.key --product SampleProduct)
 digest=$(echo "$release" | sed -n 's/^md5=//p')
 signing_key=$(echo "$release" | sed -n 's/^key=//p')
 rate_args=()

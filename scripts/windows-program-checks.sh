@@ -473,7 +473,7 @@ run_tampered() {
   printf '%s\n' "$(win_path "$dir/app/TamsaUpdate.exe")" >"$dir/updater.pattern"
   "$source_dir/tools/sample_release/make_release.sh" --out "$dir/release" --windows-dir "$(win_path "$dir/product")" \
     --version 2.0 --from 1.0 --size 1500000 --sign-key "$source_dir/tools/sample_release/demo_release.key" \
-    --tamper >"$dir/release.out"
+    --product "Sample Product" --tamper >"$dir/release.out"
   cp "$dir/release/packages/sample-setup-2.0.bat" "$e2e/www/packages/"
   sed "s/{host}/127.0.0.1:$e2e_port/" "$dir/release/answer.json" >"$e2e/answer.json"
   (cd "$dir/product" && WINEDEBUG=-all,+debugstr run_wine SampleProduct.exe --version=1.0 --prod="Sample Product" \

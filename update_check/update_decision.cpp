@@ -26,9 +26,24 @@ std::optional<std::string> read_text_member(const Json::Value& object, const cha
     return text;
 }
 
+// The signature member: text when present in a program that checks
+// signatures (a number or Boolean is no signature either); a program
+// without release keys never looks at it, whatever its kind.
+bool read_signature(const Json::Value& element, const std::string& name, bool checked, std::string& signature) {
+    signature.clear();
+    if (!checked) return true;
+    const Json::Value& member = element["signature"];
+    if (!member.isNull() && !member.isString()) {
+        log_bad_node(name + ".signature");
+        return false;
+    }
+    if (member.isString()) signature = member.asString();
+    return true;
+}
+
 // Fills one entry from an element of blockurl; false (after the log line)
 // when the element or one of its members has a kind outside the answer's.
-bool read_entry(const Json::Value& element, const std::string& name, blockurl_entry& entry) {
+bool read_entry(const Json::Value& element, const std::string& name, bool signed_releases, blockurl_entry& entry) {
     if (!element.isNull() && !element.isObject()) {
         log_bad_node(name);
         return false;
@@ -44,15 +59,9 @@ bool read_entry(const Json::Value& element, const std::string& name, blockurl_en
     }
     const std::optional<std::string> range = read_text_member(element, "ver_range", name);
     if (!range) return false;
-    // The signature is text when present: a number or Boolean is no signature either.
-    const Json::Value& signature = element["signature"];
-    if (!signature.isNull() && !signature.isString()) {
-        log_bad_node(name + ".signature");
-        return false;
-    }
+    if (!read_signature(element, name, signed_releases, entry.signature)) return false;
     entry.url = utf8_to_ansi(*url);
     entry.md5 = *md5;
-    entry.signature = signature.isString() ? signature.asString() : std::string();
     entry.type = type.asInt();
     const std::size_t dash = range->find('-');
     if (dash != std::string::npos) {
@@ -64,10 +73,10 @@ bool read_entry(const Json::Value& element, const std::string& name, blockurl_en
 
 // Builds the table from blockurl, element by element; the first element
 // with a given ver_from wins.
-bool build_entry_table(const Json::Value& blockurl, entry_table& table) {
+bool build_entry_table(const Json::Value& blockurl, bool signed_releases, entry_table& table) {
     for (Json::ArrayIndex i = 0; i < blockurl.size(); ++i) {
         blockurl_entry entry;
-        if (!read_entry(blockurl[i], "data.blockurl[" + std::to_string(i) + "]", entry)) return false;
+        if (!read_entry(blockurl[i], "data.blockurl[" + std::to_string(i) + "]", signed_releases, entry)) return false;
         table.emplace(entry.ver_from, std::move(entry));
     }
     return true;
@@ -97,7 +106,15 @@ bool decide_update(const Json::Value& data, update_task& task, const std::string
     }
     const std::optional<std::string> newest = read_text_member(data, "version", "data");
     if (!newest) return false;
-    if (compare_versions(task.version, *newest) >= 0) {
+    if (task.signed_releases) {
+        // A signed older release replayed by someone on the way must not
+        // even be offered: releases go forward by dotted numbers only.
+        if (!dotted_version_is_newer(*newest, task.version)) {
+            debug_log("[TamsaUpdate]: No need update: release %s is not newer than %s \n", newest->c_str(),
+                      task.version.c_str());
+            return false;
+        }
+    } else if (compare_versions(task.version, *newest) >= 0) {
         debug_log("[TamsaUpdate]: No need update %s \n", response.c_str());
         return false;
     }
@@ -112,7 +129,7 @@ bool decide_update(const Json::Value& data, update_task& task, const std::string
     const Json::Value blockurl = data["blockurl"];
     if (blockurl.empty() || blockurl.type() != Json::arrayValue) return false;
     entry_table table;
-    if (!build_entry_table(blockurl, table)) return false;
+    if (!build_entry_table(blockurl, task.signed_releases, table)) return false;
     const blockurl_entry* chosen = choose_entry(table, task.version, *newest);
     if (chosen == nullptr) return false;
     task.package_url = chosen->url;

@@ -26,7 +26,10 @@ using entry_table = std::map<std::string, blockurl_entry>;
 
 // Decides on the non-empty data object of a successful answer. True when a
 // package was chosen: package_url, package_md5, package_signature and
-// package_version of the task are filled.
+// package_version of the task are filled. The product is out of date when
+// its version is lower than the answer's in the byte order, or, when
+// task.signed_releases is set, in the dotted-number order; only then is a
+// signature member read (and one that is not text ends the decision).
 // min_version is written whenever the product is out of date and data has
 // min_ver. response is the whole answer, for the log. An answer node of a
 // kind the answer never carries ends the decision with false and one log

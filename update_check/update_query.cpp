@@ -95,7 +95,7 @@ void set_query_pass_wait(std::chrono::milliseconds wait) {
 }
 
 std::string compose_query_url(const update_task& task, const std::string& host, std::int32_t type) {
-    const std::string product = url_encode(ansi_to_utf8(task.product));
+    const std::string product = task.query_product();
     const char* version = task.version == "0" ? "400" : task.version.c_str();
     char buffer[URL_BUFFER_SIZE] = {};
     const int length =

@@ -12,6 +12,9 @@ import time
 
 SCRIPT_DIR = os.path.dirname(os.path.abspath(__file__))
 SOURCE_DIR = os.path.dirname(os.path.dirname(SCRIPT_DIR))
+# The sample product's name on the updater's command line (-prod), which a
+# signed release names too.
+PRODUCT = "Sample Product"
 
 
 # libcurl's proxy variables.
@@ -213,7 +216,8 @@ class UpdateService:
         # "good": signed with the sample release's key by minisign; "tampered":
         # the same, then one byte of the package changed and its MD5 announced.
         if sign:
-            args += ["--sign-key", os.path.join(SOURCE_DIR, "tools", "sample_release", "demo_release.key")]
+            args += ["--sign-key", os.path.join(SOURCE_DIR, "tools", "sample_release", "demo_release.key"),
+                     "--product", PRODUCT]
             if sign == "tampered":
                 args.append("--tamper")
         out = subprocess.run(args, capture_output=True, text=True, check=True).stdout

@@ -19,8 +19,8 @@ import sys
 import threading
 import time
 
-from desktop import (Desktop, TestFailure, Tinyproxy, UpdateService, centre, control_rects, free_port, make_scratch,
-                     remove_scratch, stop_process, wait_until)
+from desktop import (PRODUCT, Desktop, TestFailure, Tinyproxy, UpdateService, centre, control_rects, free_port,
+                     make_scratch, remove_scratch, stop_process, wait_until)
 
 HINT = "CHintUpdateWnd"
 PROGRESS = "CUpdateWnd"
@@ -229,7 +229,7 @@ class Run:
 
     def updater_args(self):
         hwnd = self.hwnd if self.hwnd is not None else self.product_handle
-        return ["-channel=sample", "-prod=Sample Product", f"-exename={os.path.basename(self.product_exe)}",
+        return ["-channel=sample", f"-prod={PRODUCT}", f"-exename={os.path.basename(self.product_exe)}",
                 f"-ver={self.product_version}", f"-quitmsgid={QUIT_ID}", f"-hwnd={hwnd}",
                 f"-url=http://127.0.0.1:{self.service.port}/downLoad.html"]
 
@@ -564,6 +564,17 @@ def case_tampered_package_refused(run, shots):
     expect_not_installed(run)
 
 
+def case_signed_older_release_not_offered(run, shots):
+    # A genuinely signed 1.9.0 replayed to a product at 1.10.0: older by
+    # numbers, though the byte order calls it newer.
+    run.start_updater()
+    expect(run.finish(timeout=20) == 0, "exit code")
+    expect(not run.find_windows(HINT), "a hint window was shown")
+    expect_log(run, r"No need update: release 1\.9\.0 is not newer than 1\.10\.0")
+    expect_untouched(run)
+    expect_not_installed(run)
+
+
 def case_retry_declined(run, shots):
     run.service.hide_package()
     run.start_updater()
@@ -780,6 +791,8 @@ CASES = {
     "retry_declined": (case_retry_declined, {}),
     "signed_install": (case_signed_install, {"sign": "good", "rate": SLOW}),
     "tampered_package_refused": (case_tampered_package_refused, {"sign": "tampered"}),
+    "signed_older_release_not_offered": (case_signed_older_release_not_offered,
+                                         {"sign": "good", "product_version": "1.10.0", "release_version": "1.9.0"}),
     "alt_f4_during_download": (case_alt_f4_during_download, {"rate": SLOW}),
     "alt_f4_on_hint": (case_alt_f4_on_hint, {}),
     "link_opens_page": (case_link_opens_page, {"rate": SLOW}),

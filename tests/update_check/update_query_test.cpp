@@ -351,8 +351,9 @@ TEST_F(get_file_hash_test, decision_picks_the_package) {
     }
 }
 
-// The chosen element's signature text travels to the task unchanged, with
-// the answer's version it must name; another element's signature does not.
+// In a program with release keys the chosen element's signature text
+// travels to the task unchanged, with the answer's version it must name;
+// another element's signature does not.
 TEST_F(get_file_hash_test, decision_keeps_the_chosen_signature_and_version) {
     struct case_row {
         const char* name;
@@ -374,10 +375,86 @@ TEST_F(get_file_hash_test, decision_keeps_the_chosen_signature_and_version) {
     for (const auto& c : cases) {
         const std::string body = "{\"code\":0,\"data\":" + c.data + "}";
         auto task = make_task(L"1.0");
+        task->signed_releases = true;
         const check_result outcome = run(*task, {{200, body}});
         EXPECT_TRUE(outcome.result) << c.name << "\n" << outcome.log;
         EXPECT_EQ(task->package_signature, c.signature) << c.name;
         EXPECT_EQ(task->package_version, c.version) << c.name;
+    }
+}
+
+// A program with release keys reads a signature that is not text as a bad
+// answer; one without keys never looks at the member, whatever its kind.
+TEST_F(get_file_hash_test, signature_member_kinds_matter_only_with_release_keys) {
+    const char* const members[] = {"5", "true", "false", "1.5", "[\"a\"]", "{}", "{\"a\":[1]}", "\"text\"", "null"};
+    for (const char* member : members) {
+        const std::string body = std::string(R"({"code":0,"data":{"version":"2.0","blockurl":[{"url":"a",)") +
+                                 R"("md5":"m","ver_range":"1.0-2","signature":)" + member + "}]}}";
+        const bool text = std::string(member).starts_with("\"") || std::string(member) == "null";
+        for (const bool keyed : {false, true}) {
+            SCOPED_TRACE(std::string(member) + (keyed ? ", with keys" : ", without keys"));
+            auto task = make_task(L"1.0");
+            task->signed_releases = keyed;
+            const check_result outcome = run(*task, {{200, body}});
+            if (keyed && !text) {
+                EXPECT_FALSE(outcome.result);
+                EXPECT_EQ(without_request_lines(outcome.log),
+                          "[TamsaUpdate]: GetFileHash bad node data.blockurl[0].signature \n");
+                EXPECT_EQ(task->package_url, "");
+            } else {
+                EXPECT_TRUE(outcome.result) << outcome.log;
+                EXPECT_EQ(without_request_lines(outcome.log), "");
+                EXPECT_EQ(task->package_url, "a");
+                EXPECT_EQ(task->package_signature, keyed && member == std::string("\"text\"") ? "text" : "");
+            }
+        }
+    }
+}
+
+// With release keys a release is offered only when it is newer by dotted
+// numbers, so a replayed older release never reaches the hint window;
+// without keys the byte order decides as before.
+TEST_F(get_file_hash_test, release_keys_offer_only_releases_newer_by_numbers) {
+    struct case_row {
+        const wchar_t* running;
+        const char* offered;
+        bool keyed;
+        bool offered_to_user;
+    };
+    const case_row cases[] = {
+        {L"1.10.0", "1.9.0", true, false},   // the rollback
+        {L"1.10.0", "1.9.0", false, true},   // the byte order's verdict, unchanged without keys
+        {L"1.9.0", "1.10.0", true, true},    // a genuine update
+        {L"1.9.0", "1.10.0", false, false},  // unchanged without keys
+        {L"2.0.0", "2.0.0", true, false},
+        {L"1.2", "1.2.0", true, false},  // the same release, written longer
+        {L"1.2", "1.2.0", false, true},
+        {L"1.2.0", "1.2", true, false},
+        {L"1.2.0", "1.2.1", true, true},
+        {L"1.2.0", "1.2.0-rc1", true, true},
+        {L"0", "1", true, true},
+        {L"1.0", "99999999999999999999999999.0", true, true},
+        {L"99999999999999999999999999.0", "1.0", true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.offered) + (c.keyed ? " with keys" : " without keys"));
+        const std::string running = wide_to_utf8(c.running);
+        const std::string body = std::string(R"({"code":0,"data":{"version":")") + c.offered +
+                                 R"(","blockurl":[{"url":"a","ver_range":")" + running + "-" + c.offered + "\"}]}}";
+        auto task = make_task(c.running);
+        task->signed_releases = c.keyed;
+        const check_result outcome = run(*task, {{200, body}});
+        EXPECT_EQ(outcome.result, c.offered_to_user) << outcome.log;
+        const std::string rest = without_request_lines(outcome.log);
+        if (c.offered_to_user) {
+            EXPECT_EQ(rest, "");
+            EXPECT_EQ(task->package_version, c.offered);
+        } else if (c.keyed) {
+            EXPECT_EQ(rest, "[TamsaUpdate]: No need update: release " + std::string(c.offered) + " is not newer than " +
+                                running + " \n");
+        } else {
+            EXPECT_EQ(rest, "[TamsaUpdate]: No need update " + body + " \n");
+        }
     }
 }
 
@@ -416,10 +493,6 @@ TEST_F(get_file_hash_test, out_of_schema_answers_name_the_node) {
         {with_element(R"({"type":{}})"), "data.blockurl[1].type"},
         {with_element(R"({"type":3000000000})"), "data.blockurl[1].type"},
         {with_element(R"({"type":-3000000000})"), "data.blockurl[1].type"},
-        {with_element(R"({"signature":5})"), "data.blockurl[1].signature"},
-        {with_element(R"({"signature":true})"), "data.blockurl[1].signature"},
-        {with_element(R"({"signature":["a"]})"), "data.blockurl[1].signature"},
-        {with_element(R"({"signature":{}})"), "data.blockurl[1].signature"},
     };
     for (const auto& c : cases) {
         auto task = make_task(L"1.0");

@@ -10,9 +10,12 @@
 // --pubkey FILE (repeatable): release public keys (as `minisign -G` writes
 // them) to check the package's signature against instead of the program's
 // own; --signature FILE: the package's .minisig; --version V: the version it
-// is announced as. When keys are in effect a second line says
-// "signature=verified key=KEYID" or "signature=refused reason=WORD", and a
-// refused package is deleted and ends with a status other than 0.
+// is announced as; --product P: the product as the updater's -prod names it
+// (encoded as the update query sends it); --running-version V: the version
+// the product runs now, which V must be newer than. When keys are in effect
+// a second line says "signature=verified key=KEYID" or "signature=refused
+// reason=WORD", and a refused package is deleted and ends with a status
+// other than 0.
 // --timings: one more line, "timings: ...", with where the last attempt's
 // time went (seconds from its start to the end of each phase, the part
 // writes and the digest's own work, the writes and progress messages per MiB).
@@ -88,6 +91,8 @@ struct options {
     std::vector<std::string> pubkeys;
     std::string signature_file;
     std::string version;
+    std::string product;
+    std::string running_version;
     std::vector<std::string> positional;
 };
 
@@ -130,6 +135,8 @@ int fetch(const options& opts) {
     update_task task;
     task.package_md5 = opts.positional.size() == 3 ? opts.positional[2] : "";
     task.package_version = opts.version;
+    task.product = opts.product;
+    task.version = opts.running_version;
     if (!opts.signature_file.empty() && !read_text_file(opts.signature_file, task.package_signature)) {
         std::fprintf(stderr, "package_fetch: %s cannot be read\n", opts.signature_file.c_str());
         return 2;
@@ -186,7 +193,7 @@ int parse_retries(const char* text) {
 int usage() {
     std::fprintf(stderr,
                  "usage: package_fetch [--retries N] [--timings] [--pubkey FILE]... [--signature FILE] [--version V]\n"
-                 "                     URL TARGET_PATH [MD5]\n"
+                 "                     [--product P] [--running-version V] URL TARGET_PATH [MD5]\n"
                  "       package_fetch --md5 FILE\n");
     return 2;
 }
@@ -209,6 +216,10 @@ bool parse_options(int argc, char** argv, options& opts) {
             opts.signature_file = argv[++i];
         } else if (arg == "--version" && has_value) {
             opts.version = argv[++i];
+        } else if (arg == "--product" && has_value) {
+            opts.product = argv[++i];
+        } else if (arg == "--running-version" && has_value) {
+            opts.running_version = argv[++i];
         } else if (arg.starts_with("--")) {
             return false;
         } else {

@@ -3,7 +3,7 @@
 # an installer package and the service's answer that offers it.
 #   make_release.sh --out DIR (--product-dir DIR | --windows-dir WINDIR)
 #                   --version V --from V0 [--min V] [--size BYTES] [--md5 HEX]
-#                   [--sign-key SECRET_KEY [--signed-version V] [--tamper]]
+#                   [--sign-key SECRET_KEY --product P [--signed-version V] [--tamper]]
 # DIR/packages/sample-setup-V.sh is a real installer: started by the updater,
 # it writes V into the product's version.txt, appends a line to install.log
 # and, when the product folder has a restart.sh, starts it detached (so the
@@ -20,8 +20,10 @@
 # path and its MD5 digest.
 # --sign-key: signs the package with minisign and that secret key (one
 # without a password, such as demo_release.key), with the trusted comment
-# "version=V" (--signed-version names another V on purpose), and puts the
-# signature into the answer's "signature". --tamper then changes one byte of
+# "version=V product=P" (P: --product, the product's -prod value, written as
+# the update query sends it: UTF-8, percent-encoded; --signed-version names
+# another V on purpose), and puts the signature into the answer's
+# "signature". --tamper then changes one byte of
 # the signed package and announces the changed package's MD5 digest, as an
 # attacker on the way would. Also prints the signing key's id.
 #
@@ -31,7 +33,7 @@
 set -euo pipefail
 
 out="" product_dir="" windows_dir="" version="" from="" min="" size=$((4 * 1024 * 1024)) md5_override=""
-sign_key="" signed_version="" tamper=0
+sign_key="" signed_version="" product="" tamper=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --out) out=$2 ;;
@@ -44,6 +46,7 @@ while [ $# -gt 0 ]; do
     --md5) md5_override=$2 ;;
     --sign-key) sign_key=$2 ;;
     --signed-version) signed_version=$2 ;;
+    --product) product=$2 ;;
     --tamper) tamper=1; shift; continue ;;
     *) echo "make_release.sh: unknown option $1" >&2; exit 2 ;;
   esac
@@ -57,6 +60,10 @@ fi
 case "$version$from$min" in
   *[!A-Za-z0-9._-]*) echo "make_release.sh: versions are letters, digits, '.', '_' and '-'" >&2; exit 2 ;;
 esac
+if [ -n "$sign_key" ] && [ -z "$product" ]; then
+  echo "make_release.sh: --sign-key needs --product, the product the release is for" >&2
+  exit 2
+fi
 [ -n "$min" ] || min=$from
 mkdir -p "$out/packages"
 
@@ -112,6 +119,21 @@ SCRIPT
 
 if [ -n "$windows_dir" ]; then windows_package; else shell_package; fi
 
+# A text as the update query sends a value: bytes other than letters,
+# digits and ._*~- as %XX (upper case).
+encode_query_value() {
+  local LC_ALL=C
+  local text=$1 out="" c i
+  for ((i = 0; i < ${#text}; i++)); do
+    c=${text:i:1}
+    case "$c" in
+      [A-Za-z0-9._*~-]) out+=$c ;;
+      *) out+=$(printf '%%%02X' "'$c") ;;
+    esac
+  done
+  printf '%s' "$out"
+}
+
 # The signature as a JSON member: the .minisig text with its line feeds escaped
 # (base64 and the comments minisign writes hold no quote or backslash).
 signature_member=""
@@ -120,7 +142,8 @@ if [ -n "$sign_key" ]; then
     *[!A-Za-z0-9._-]*) echo "make_release.sh: versions are letters, digits, '.', '_' and '-'" >&2; exit 2 ;;
   esac
   rm -f "$package.minisig"
-  minisign -S -s "$sign_key" -m "$package" -t "version=${signed_version:-$version}" </dev/null >/dev/null
+  minisign -S -s "$sign_key" -m "$package" \
+    -t "version=${signed_version:-$version} product=$(encode_query_value "$product")" </dev/null >/dev/null
   signature_member=", \"signature\": \"$(sed 's/\\/\\\\/g; s/"/\\"/g' "$package.minisig" | awk '{printf "%s\\n", $0}')\""
   key_id=$(sed -n '2p' "$package.minisig" | base64 -d 2>/dev/null | head -c 10 | tail -c 8 | od -An -tx1 |
     tr -d ' \n' | sed 's/\(..\)/\1 /g' | awk '{for (i = NF; i > 0; i--) printf "%s", toupper($i)}' |
