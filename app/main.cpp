@@ -7,10 +7,10 @@
 #include "platform/window.h"
 
 int program_main(const std::wstring& command_line) {
+    updater_app app;
     // Without a program directory there is no log file; the debug output still has every line.
     const std::string directory = module_dir();
-    if (!directory.empty()) (void)start_run_log(directory + "TamsaUpdate.log");
-    updater_app app;
+    if (!directory.empty()) app.log_path = directory + "TamsaUpdate.log";
     app.windows_available = platform::select_display(platform::native_display());
     app.run(command_line);
     app.shutdown();

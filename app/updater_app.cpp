@@ -9,6 +9,7 @@
 #include <cwctype>
 
 #include "app/command_line_parser.h"
+#include "core/run_log.h"
 #include "core/text_utils.h"
 #include "core/update_task.h"
 #include "download/leftover_cleanup.h"
@@ -105,10 +106,13 @@ void updater_app::run(const std::wstring& command_line) {
             instance_event.reset();
             return;
         case platform::single_instance::result::failed:
-            debug_log("[TamsaUpdate]: single instance marker failed GetLastError =>%d \n",
-                      instance_event->last_error());
-            instance_event.reset();
             break;
+    }
+    if (!log_path.empty()) (void)start_run_log(log_path);
+    if (instance_event->create_result() == platform::single_instance::result::failed) {
+        // The marker could not be made at all: the run goes on without it.
+        debug_log("[TamsaUpdate]: single instance marker failed GetLastError =>%d \n", instance_event->last_error());
+        instance_event.reset();
     }
     if (parse_parameters(command_line)) {
         run_update();

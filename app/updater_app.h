@@ -39,6 +39,9 @@ public:
     // False when no display can show the windows: the run then ends after
     // the update check, without windows and without installing.
     bool windows_available = true;
+    // The run log's file, opened only once this updater holds the
+    // single-instance marker: a second updater never touches it. Empty: none.
+    std::string log_path;
 
 private:
     // Steps of run after the parameters were accepted.

@@ -148,8 +148,10 @@ void debug_log(const char* format, ...) {
     int written = std::vsnprintf(buffer.data(), LOG_BUFFER_SIZE, format, args);
     va_end(args);
     if (written < 0) buffer[0] = 0;
-    platform::debug_output(std::string_view(buffer.data()));
-    run_log_line(std::string_view(buffer.data()));
+    // The debug output may be read by others too (a debugger output viewer).
+    const std::string line = without_credentials(std::string_view(buffer.data()));
+    platform::debug_output(line);
+    run_log_line(line);
 }
 
 void debug_log_w(const wchar_t* format, ...) {
@@ -166,8 +168,16 @@ void debug_log_w(const wchar_t* format, ...) {
     va_end(args);
     (void)written;  // a cut is not reported, by design
     buffer[LOG_BUFFER_SIZE - 1] = 0;
-    platform::debug_output(std::wstring_view(buffer.data()));
-    run_log_line(wide_to_utf8(std::wstring_view(buffer.data())));
+    const std::wstring_view wide(buffer.data());
+    const std::string utf8 = wide_to_utf8(wide);
+    const std::string line = without_credentials(utf8);
+    // The wide form goes out as it is unless something had to be cut.
+    if (line == utf8) {
+        platform::debug_output(wide);
+    } else {
+        platform::debug_output(utf8_to_wide(line));
+    }
+    run_log_line(line);
 }
 
 std::string module_dir() {

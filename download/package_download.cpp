@@ -179,6 +179,10 @@ bool fetch_package(update_task& task, const std::string& encoded_url, transfer_l
         if (check->required) {
             engine.take_signature_hash();
         }
+        // A package labelled as a web page is still taken when its digest or signature matches.
+        if (check->required || !task.package_md5.empty()) {
+            engine.verification_follows();
+        }
         ok = engine.download();
         if (timings != nullptr) *timings = engine.timings();
         if (!ok && engine.file_changed() && attempt < CHANGED_FILE_ATTEMPTS && !g_update_cancelled.load()) {

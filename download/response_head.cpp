@@ -77,6 +77,54 @@ std::string validator_of(const std::string& etag, const std::string& last_modifi
 
 namespace {
 
+bool is_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f';
+}
+
+// After a tag's name: what may follow it in a start tag.
+bool ends_tag_name(std::string_view rest) {
+    return rest.empty() || is_blank(rest.front()) || rest.front() == '>' || rest.front() == '/';
+}
+
+// Skips text up to and including end; false when end does not come.
+bool skip_past(std::string_view& text, std::string_view end) {
+    const std::size_t at = text.find(end);
+    if (at == std::string_view::npos) return false;
+    text.remove_prefix(at + end.size());
+    return true;
+}
+
+}  // namespace
+
+bool starts_like_web_page(std::string_view body) {
+    if (body.starts_with("\xEF\xBB\xBF")) body.remove_prefix(3);
+    for (;;) {
+        while (!body.empty() && is_blank(body.front())) body.remove_prefix(1);
+        if (starts_with_ignoring_case(body, "<?xml")) {
+            if (!skip_past(body, "?>")) return false;
+        } else if (body.starts_with("<!--")) {
+            if (!skip_past(body, "-->")) return false;
+        } else {
+            break;
+        }
+    }
+    if (starts_with_ignoring_case(body, "<!doctype") && starts_with_ignoring_case(trim(body.substr(9)), "html")) {
+        return true;
+    }
+    // The elements a page may open with (the web's own content sniffing list, and a few more).
+    static constexpr std::string_view TAGS[] = {"html", "head",  "body", "script",   "iframe", "title",   "meta",
+                                                "link", "style", "div",  "table",    "font",   "h1",      "p",
+                                                "a",    "b",     "br",   "frameset", "form",   "noscript"};
+    if (!body.starts_with('<')) return false;
+    body.remove_prefix(1);
+    for (const std::string_view tag : TAGS) {
+        if (starts_with_ignoring_case(body, tag) && ends_tag_name(body.substr(tag.size()))) return true;
+    }
+    return false;
+}
+
+namespace {
+
 long status_of(CURL* handle) {
     long status = 0;
     return curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK ? status : 0;
@@ -121,7 +169,8 @@ std::uint64_t segment_downloader::query_content_length(const std::string& url) {
         debug_log("[TamsaUpdate]: size probe of %s stalled: no answer for %ld s \n", url.c_str(), limits_.stall_s);
         stalled_ = true;
     }
-    if (result == CURLE_OK && is_web_page(handle)) {
+    // With a digest or signature to check, the label alone decides nothing.
+    if (result == CURLE_OK && is_web_page(handle) && !verification_follows_) {
         log_web_page(url, status_of(handle));
         html_answer_ = true;
     }
@@ -166,10 +215,14 @@ bool segment_downloader::check_response_head(segment_sink& sink) {
         return false;
     }
     sink.status = status;
+    if (sink.index == 0) first_status_ = status;
     if (is_web_page(sink.handle)) {
-        log_web_page(url_, status);
-        html_answer_ = true;
-        return false;
+        if (!verification_follows_) {
+            log_web_page(url_, status);
+            html_answer_ = true;
+            return false;
+        }
+        labelled_page_ = true;
     }
     if (sink.ranged && status == 200) {
         // To a resumed request this says the file has changed; to a fresh one, that ranges are ignored.
@@ -204,6 +257,34 @@ bool segment_downloader::check_response_head(segment_sink& sink) {
         return false;
     }
     return same_file_as_probe(sink);
+}
+
+// The joined package's first bytes: a body that starts as a web page is a
+// failed attempt (its file emptied) unless a digest or signature check
+// follows, which then decides alone.
+bool segment_downloader::joined_file_is_web_page() {
+    std::string start(1024, '\0');
+    std::FILE* file = std::fopen(target_path_.c_str(), "rb");
+    const std::size_t got = file != nullptr ? std::fread(start.data(), 1, start.size(), file) : 0;
+    if (file != nullptr) (void)std::fclose(file);
+    start.resize(got);
+    const bool shaped = starts_like_web_page(start);
+    if (verification_follows_) {
+        if (shaped || labelled_page_) {
+            debug_log(
+                "[TamsaUpdate]: %s answered HTTP %ld with what looks like a web page; its digest or signature decides "
+                "\n",
+                url_.c_str(), first_status_);
+        }
+        return false;
+    }
+    if (!shaped) return false;
+    log_web_page(url_, first_status_);
+    html_answer_ = true;
+    if (std::FILE* target = std::fopen(target_path_.c_str(), "wb")) {
+        (void)std::fclose(target);  // a page must not look like a finished package
+    }
+    return true;
 }
 
 // Ranges from two versions of the file (mirrors behind a redirect, a file

@@ -7,11 +7,13 @@
 #include <cstring>
 #include <utility>
 
+#include "core/run_log.h"
 #include "core/text_utils.h"
 #include "core/update_messages.h"
 #include "download/own_files.h"
 #include "download/resume_store.h"
 #include "download/segment_transfer.h"
+#include "platform/debug_output.h"
 #include "platform/files.h"
 #include "platform/message_queue.h"
 #include "platform/network.h"
@@ -26,11 +28,14 @@ constexpr int MAX_WAIT_MS = 100;
 constexpr int PACED_WAIT_MS = 5;
 constexpr long MAX_REDIRECTS = 5;
 
-// libcurl's own trace of a transfer, one debug line per line of it. Off
-// unless TAMSA_CURL_TRACE is set: it is many lines per segment.
+// libcurl's own trace of a transfer, to the debug output only: never into
+// the log file, which others may read. Its credentials (a proxy address's
+// password, the Authorization headers it makes of it, cookies) are cut even
+// there. Off unless TAMSA_CURL_TRACE is set: it is many lines per segment.
 int trace_line(CURL*, curl_infotype type, char* data, std::size_t size, void*) {
     if (type == CURLINFO_TEXT || type == CURLINFO_HEADER_IN || type == CURLINFO_HEADER_OUT) {
-        debug_log("[TamsaUpdate] curl: %.*s", static_cast<int>(std::min<std::size_t>(size, 1024)), data);
+        const std::string_view text(data, std::min<std::size_t>(size, 1024));
+        platform::debug_output(without_credentials("[TamsaUpdate] curl: " + std::string(text)));
     }
     return 0;
 }
@@ -166,7 +171,7 @@ bool segment_downloader::download() {
         expected_bytes += sink->written;
     }
     sinks_.clear();
-    return join_parts(expected_bytes);
+    return join_parts(expected_bytes) && !joined_file_is_web_page();
 }
 
 // A host that answers a range request with the whole file gets one plain

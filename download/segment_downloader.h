@@ -95,6 +95,12 @@ public:
     // Asks for the BLAKE2b-512 hash a release signature covers, taken beside
     // the MD5 digest; call before download.
     void take_signature_hash() { signature_hash_wanted_ = true; }
+    // Says that the caller checks the package's digest or signature: an
+    // answer labelled or shaped as a web page then does not fail the attempt
+    // by itself (a real package under a wrong label still arrives; the check
+    // refuses a page). Without it such an answer is a failed attempt. Call
+    // before download.
+    void verification_follows() { verification_follows_ = true; }
     // That hash (64 bytes) when it covers the whole package, else empty.
     const std::string& package_signature_hash() const { return package_signature_hash_; }
     const download_timings& timings() const { return timings_; }
@@ -135,6 +141,7 @@ private:
     bool segments_complete() const;
     bool accept_chunk(segment_sink& sink, std::size_t bytes);
     bool check_response_head(segment_sink& sink);
+    bool joined_file_is_web_page();
     bool same_file_as_probe(segment_sink& sink);
     void count_progress(std::int64_t bytes);
     bool take_chunk(segment_sink& sink, const char* data, std::size_t bytes);
@@ -168,6 +175,11 @@ private:
     bool stalled_ = false;
     // Set when the host answered with a web page instead of the package.
     bool html_answer_ = false;
+    bool verification_follows_ = false;
+    // An answer was labelled as a web page while a digest check follows.
+    bool labelled_page_ = false;
+    // The status of the answer that brought the package's first bytes.
+    long first_status_ = 0;
     // Body bytes received by this attempt, and the watch on their rate.
     std::uint64_t received_ = 0;
     rate_watch package_rate_;

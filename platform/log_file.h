@@ -3,7 +3,9 @@
 // log in a folder others can write never leads the program's writes elsewhere.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,8 +22,11 @@ public:
     // when it cannot be opened or is not a plain file of its own.
     bool open(const std::string& path);
     bool is_open() const { return handle_ != -1; }
-    // The whole content; empty when it cannot be read.
-    std::string read_all();
+    // The file's size in bytes; nullopt when it cannot be known.
+    std::optional<std::uint64_t> size();
+    // Up to length bytes from offset (fewer at the end of the file); empty
+    // when nothing can be read. Memory use is bounded by length.
+    std::string read_at(std::uint64_t offset, std::size_t length);
     // Replaces the whole content with text.
     bool replace(std::string_view text);
     // Writes text at the end.

@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 
 namespace platform {
 
@@ -38,13 +40,21 @@ bool log_file::open(const std::string& path) {
     return true;
 }
 
-std::string log_file::read_all() {
+std::optional<std::uint64_t> log_file::size() {
+    struct stat info {};
+    if (!is_open() || ::fstat(static_cast<int>(handle_), &info) != 0 || info.st_size < 0) return std::nullopt;
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+std::string log_file::read_at(std::uint64_t offset, std::size_t length) {
     std::string content;
-    if (!is_open()) return content;
+    if (!is_open() || offset > static_cast<std::uint64_t>(INT64_MAX)) return content;
     const int fd = static_cast<int>(handle_);
     char buffer[16384];
-    for (off_t at = 0;;) {
-        const ssize_t got = ::pread(fd, buffer, sizeof buffer, at);
+    auto at = static_cast<off_t>(offset);
+    while (content.size() < length) {
+        const std::size_t want = std::min(sizeof buffer, length - content.size());
+        const ssize_t got = ::pread(fd, buffer, want, at);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;
         content.append(buffer, static_cast<std::size_t>(got));

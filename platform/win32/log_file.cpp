@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "platform/text.h"
 
 namespace platform {
@@ -44,15 +46,26 @@ bool log_file::open(const std::string& path) {
     return true;
 }
 
-std::string log_file::read_all() {
+std::optional<std::uint64_t> log_file::size() {
+    LARGE_INTEGER size{};
+    if (!is_open() || !::GetFileSizeEx(handle_of(handle_), &size) || size.QuadPart < 0) return std::nullopt;
+    return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+std::string log_file::read_at(std::uint64_t offset, std::size_t length) {
     std::string content;
-    if (!is_open()) return content;
+    if (!is_open() || offset > static_cast<std::uint64_t>(INT64_MAX)) return content;
     HANDLE file = handle_of(handle_);
     LARGE_INTEGER start{};
+    start.QuadPart = static_cast<LONGLONG>(offset);
     if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return content;
     char buffer[16384];
-    DWORD got = 0;
-    while (::ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) content.append(buffer, got);
+    while (content.size() < length) {
+        const DWORD want = static_cast<DWORD>((std::min)(sizeof buffer, length - content.size()));
+        DWORD got = 0;
+        if (!::ReadFile(file, buffer, want, &got, nullptr) || got == 0) break;
+        content.append(buffer, got);
+    }
     return content;
 }
 

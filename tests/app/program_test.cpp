@@ -83,8 +83,11 @@ protected:
 
     // Runs the updater with argv; returns its standard error, checks it ended with 0.
     std::string run_updater(const std::vector<std::string>& arguments) { return run_program(program_, arguments); }
-    std::string run_program(const fs::path& program, const std::vector<std::string>& arguments) {
-        std::vector<std::string> argv{program.string()};
+    // wrapper, when given, starts the program (a limit on its resources).
+    std::string run_program(const fs::path& program, const std::vector<std::string>& arguments,
+                            const std::vector<std::string>& wrapper = {}) {
+        std::vector<std::string> argv = wrapper;
+        argv.push_back(program.string());
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         const std::string log = (dir_ / "stderr.txt").string();
         test_support::child_process updater;
@@ -139,6 +142,57 @@ TEST_F(program_fixture, a_second_updater_ends_at_once_while_the_marker_is_held) 
         EXPECT_EQ(run_updater({}), "") << "the second updater must end before reading its command line";
     }
     EXPECT_EQ(run_updater({}), "TamsaUpdater: Product Name Empty \n") << "the marker is free again";
+}
+
+// A second updater ends before it opens the log: the first one's log (and
+// whatever else is at its place) stays as it is, byte for byte.
+TEST_F(program_fixture, a_second_updater_never_touches_the_log) {
+    const std::string contents[] = {
+        "==== TamsaUpdate run 2026-01-01 00:00:00.000 ====\n2026-01-01 00:00:00.001 [TamsaUpdate]: first\n",
+        "not a log of ours\n",
+    };
+    for (const std::string& content : contents) {
+        SCOPED_TRACE(content);
+        test_support::write_file((dir_ / "TamsaUpdate.log").string(), content);
+        {
+            platform::single_instance marker(L"Global\\TAMSA_UPDATER_2018");
+            ASSERT_TRUE(marker.held());
+            EXPECT_EQ(run_updater({"-channel=beta", "-prod=tamsa", "-ver=4.1", "-hwnd=1", "-quitmsgid=2"}), "");
+        }
+        EXPECT_EQ(test_support::read_file(dir_ / "TamsaUpdate.log"), content);
+        EXPECT_FALSE(fs::exists(dir_ / "TamsaUpdate.log.old"));
+    }
+}
+
+// A huge file at the log's place (here a sparse one of 3 GiB, no disk used)
+// is set aside without being read: the updater, held to 1 GiB of address
+// space, still asks the service and ends normally with a fresh log.
+TEST_F(program_fixture, a_huge_log_is_set_aside_and_the_update_goes_on) {
+    recording_service service;
+    ASSERT_GT(service.port(), 0);
+    std::ofstream(dir_ / "update.ini") << "[UPDATE]\nhost=127.0.0.1:" << service.port() << "\n";
+    constexpr std::uint64_t HUGE_SIZE = 3ull << 30;
+    {
+        const int fd = ::open((dir_ / "TamsaUpdate.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(HUGE_SIZE)), 0);
+        ::close(fd);
+    }
+    // A sanitizer reserves terabytes of address space for itself: no limit there.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    const std::vector<std::string> limit;
+#else
+    const std::vector<std::string> limit{"/usr/bin/prlimit", "--as=1073741824", "--"};
+#endif
+    const std::string log =
+        run_program(program_, {"-channel=beta", "-prod=tamsa", "-ver=4.1", "-hwnd=1", "-quitmsgid=2"}, limit);
+    EXPECT_FALSE(service.queries().empty()) << "the update check never ran; log:\n" << log;
+    EXPECT_NE(log.find("set aside as TamsaUpdate.log.old"), std::string::npos) << log;
+    const std::string run_log = test_support::read_file(dir_ / "TamsaUpdate.log");
+    EXPECT_TRUE(run_log.starts_with("==== TamsaUpdate run ")) << run_log.substr(0, 200);
+    EXPECT_LT(run_log.size(), 1024u * 1024u);
+    EXPECT_NE(run_log.find("GetFileHash Req"), std::string::npos) << run_log;
+    EXPECT_EQ(fs::file_size(dir_ / "TamsaUpdate.log.old"), HUGE_SIZE);
 }
 
 TEST_F(program_fixture, a_killed_holder_leaves_no_stale_marker) {
