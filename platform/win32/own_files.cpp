@@ -63,8 +63,17 @@ HANDLE handle_of(std::FILE* file) {
     return reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file)));
 }
 
-// The owner new objects of this process get (the user, or the
-// administrators group for an elevated administrator).
+// One SID the token names (TokenUser or TokenOwner); empty when it cannot be read.
+std::vector<unsigned char> token_sid(HANDLE token, TOKEN_INFORMATION_CLASS which) {
+    DWORD size = 0;
+    (void)::GetTokenInformation(token, which, nullptr, 0, &size);
+    std::vector<unsigned char> buffer(size);
+    if (size == 0 || !::GetTokenInformation(token, which, buffer.data(), size, &size)) return {};
+    return buffer;
+}
+
+// Owned by this account: by its user, or by the owner new objects of this
+// process get (the administrators group for an elevated administrator).
 bool owned_by_this_account(HANDLE file) {
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -74,14 +83,12 @@ bool owned_by_this_account(HANDLE file) {
     }
     bool same = false;
     HANDLE token = nullptr;
-    if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
-        DWORD size = 0;
-        (void)::GetTokenInformation(token, TokenOwner, nullptr, 0, &size);
-        std::vector<unsigned char> buffer(size);
-        if (size > 0 && ::GetTokenInformation(token, TokenOwner, buffer.data(), size, &size)) {
-            const auto* token_owner = reinterpret_cast<const TOKEN_OWNER*>(buffer.data());
-            same = owner != nullptr && ::EqualSid(owner, token_owner->Owner);
-        }
+    if (owner != nullptr && ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        const std::vector<unsigned char> user = token_sid(token, TokenUser);
+        const std::vector<unsigned char> default_owner = token_sid(token, TokenOwner);
+        same = (!user.empty() && ::EqualSid(owner, reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid)) ||
+               (!default_owner.empty() &&
+                ::EqualSid(owner, reinterpret_cast<const TOKEN_OWNER*>(default_owner.data())->Owner));
         ::CloseHandle(token);  // result ignored: query-only handle
     }
     ::LocalFree(descriptor);

@@ -52,6 +52,20 @@ std::string read_all(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// A reader that shares reading, writing and deleting, as the system's loader does.
+std::string read_sharing_delete(const std::string& path) {
+    HANDLE file =
+        ::CreateFileW(wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return {};
+    std::string content;
+    char buffer[65536];
+    DWORD got = 0;
+    while (::ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) content.append(buffer, got);
+    ::CloseHandle(file);
+    return content;
+}
+
 TEST(win32_held_file, nobody_writes_renames_or_deletes_the_package_until_it_has_started) {
     win32_test::temp_dir dir;
     const std::string download = dir.file("TamsaUpdate.download_setup.exe");
@@ -81,7 +95,8 @@ TEST(win32_held_file, nobody_writes_renames_or_deletes_the_package_until_it_has_
     EXPECT_FALSE(while_held.rename);
     EXPECT_FALSE(while_held.replace);
     EXPECT_FALSE(while_held.remove);
-    EXPECT_TRUE(read_all(package) == program) << "reading is still allowed, and the bytes are ours";
+    EXPECT_TRUE(read_sharing_delete(package) == program)
+        << "reading as the loader does (sharing deletion) is still allowed, and the bytes are ours";
 
     EXPECT_GT(held.start("mark " + marker, dir.path()), 32);
     bool ran = false;
