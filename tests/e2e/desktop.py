@@ -13,8 +13,10 @@ import time
 SCRIPT_DIR = os.path.dirname(os.path.abspath(__file__))
 SOURCE_DIR = os.path.dirname(os.path.dirname(SCRIPT_DIR))
 # The sample product's name on the updater's command line (-prod), which a
-# signed release names too.
-PRODUCT = "Sample Product"
+# signed release names too. Without a blank: Wine quotes an argument with one
+# whole ("-prod=Sample Product"), which the updater's command line reads as
+# "-prod=Sample" followed by another word.
+PRODUCT = "SampleProduct"
 
 
 # libcurl's proxy variables.
