@@ -65,6 +65,8 @@ attempt fetch_from(const labelled_host& host, const std::string& md5, signature_
     fixture.task.package_md5 = md5;
     fixture.task.package_signature = signature;
     fixture.task.package_version = "2.0.0";
+    fixture.task.product = "SampleProduct";
+    fixture.task.version = "1.0.0";
     fixture.task.package_path = module_dir() + name;
     fixture.task.progress_window = window.window();
     attempt got;
@@ -167,7 +169,8 @@ TEST(web_page, a_matching_signature_wins_over_the_label) {
     ASSERT_TRUE(parse_release_key(read_file(base + ".pub"), check.keys[0]));
     const std::string package = package_bytes(150000, 23);
     const std::string package_path = keys.write("package", package);
-    ASSERT_EQ(run("minisign -S -s " + base + ".key -m " + package_path + " -t 'version=2.0.0'"), 0);
+    ASSERT_EQ(run("minisign -S -s " + base + ".key -m " + package_path + " -t 'version=2.0.0 product=SampleProduct'"),
+              0);
     const std::string signature = read_file(package_path + ".minisig");
 
     struct signed_case {
