@@ -197,6 +197,8 @@ TEST(start_download, retry_reuses_the_path_and_puts_the_package_there) {
     EXPECT_EQ(fixture.task.package_path, first_path);
     EXPECT_EQ(window.of(WM_DOWNLOAD_DONE)[0].w, 1u);
     EXPECT_EQ(fixture.task.package_state.load(), package_ready);
+    // Held until it starts, the package shares no deleting: let go to read it.
+    fixture.task.package_file.release();
     EXPECT_TRUE(read_file(first_path) == body);
 }
 
@@ -250,6 +252,7 @@ TEST(start_download, a_second_start_while_the_worker_runs_is_ignored) {
     EXPECT_EQ(window.of(WM_DOWNLOAD_DONE)[0].w, 1u);
     // The probe and four ranges of one attempt, nothing of a second.
     EXPECT_EQ(host.take_requests().size(), 5u);
+    fixture.task.package_file.release();
     EXPECT_TRUE(read_file(module_dir() + name) == body);
 
     // The ended attempt is joined and a new one runs.
