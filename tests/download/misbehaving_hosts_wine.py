@@ -29,7 +29,9 @@ CAP_S = 150
 
 def run(exe, kind, work, result):
     host = Host(kind)
-    target = os.path.join(work, kind, "package.bin")
+    # A name per case: the download file beside the program takes the
+    # package's name, and the cases run side by side.
+    target = os.path.join(work, kind, kind + ".bin")
     os.makedirs(os.path.dirname(target))
     env = {k: v for k, v in os.environ.items() if "proxy" not in k.lower()}
     env["WINEDEBUG"] = "-all,+debugstr"
