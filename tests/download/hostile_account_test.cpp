@@ -154,6 +154,18 @@ TEST(hostile_account, the_attackers_bytes_never_start_and_the_publishers_do) {
                                    module_dir() + "TamsaUpdate.packages.new"};
     for (int i = 0; i < 4; ++i) names.push_back(download + "-" + std::to_string(i));
 
+    // One package job, the publisher's marker cleared first; its log in log.
+    const auto run_job = [&](task_fixture& fixture, std::string& log) {
+        std::error_code error;
+        fs::remove(publisher_marker, error);
+        fixture.task.package_url = host.url(name);
+        fixture.task.package_md5 = md5_of(installer);
+        testing::internal::CaptureStderr();
+        const bool ok = fixture.task.download_package();
+        log = testing::internal::GetCapturedStderr();
+        return ok;
+    };
+
     const pid_t attacker = ::fork();
     ASSERT_GE(attacker, 0);
     if (attacker == 0) attack(names, evil_script, victim, std::chrono::seconds(90));
@@ -162,14 +174,9 @@ TEST(hostile_account, the_attackers_bytes_never_start_and_the_publishers_do) {
     int started = 0;
     for (int round = 0; round < ROUNDS; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
-        std::error_code error;
-        fs::remove(publisher_marker, error);
         task_fixture fixture;
-        fixture.task.package_url = host.url(name);
-        fixture.task.package_md5 = md5_of(installer);
-        testing::internal::CaptureStderr();
-        const bool ok = fixture.task.download_package();
-        const std::string log = testing::internal::GetCapturedStderr();
+        std::string log;
+        const bool ok = run_job(fixture, log);
         if (std::getenv("TAMSA_SHOW_ROUNDS") != nullptr) std::printf("%s\n", log.c_str());
         if (!ok) continue;  // the attacker may keep the job from finishing, never make it start theirs
         ++placed;
@@ -192,15 +199,9 @@ TEST(hostile_account, the_attackers_bytes_never_start_and_the_publishers_do) {
 
     // Nobody interferes: the publisher's installer runs.
     clear_folder();
-    std::error_code error;
-    fs::remove(publisher_marker, error);
     task_fixture fixture;
-    fixture.task.package_url = host.url(name);
-    fixture.task.package_md5 = md5_of(installer);
-    testing::internal::CaptureStderr();
-    const bool ok = fixture.task.download_package();
-    const std::string log = testing::internal::GetCapturedStderr();
-    ASSERT_TRUE(ok) << log;
+    std::string log;
+    ASSERT_TRUE(run_job(fixture, log)) << log;
     EXPECT_GT(fixture.task.package_file.start("", safe.dir()), 32);
     fixture.task.package_file.release();
     EXPECT_TRUE(wait_for(publisher_marker, std::chrono::seconds(10)));
